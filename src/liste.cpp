@@ -1,0 +1,94 @@
+#include "liste.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+// Walks liste, its following siblings and all their subtrees in pre-order
+// with an explicit stack, so that neither long sibling chains nor deep trees
+// use the call stack. visite(element, depth below liste) returns true to stop
+// the walk; the element it stopped at is returned, or null.
+template <typename Visite>
+static ELEMENT* parcourir(ELEMENT* liste, Visite visite)
+{
+    std::vector<ELEMENT*> pile;  // for each level above: the sibling to resume with
+    ELEMENT* courant = liste;
+    while (courant) {
+        if (visite(courant, pile.size()))
+            return courant;
+        if (courant->fils) {
+            pile.push_back(courant->freres);
+            courant = courant->fils;
+            continue;
+        }
+        courant = courant->freres;
+        while (!courant && !pile.empty()) {
+            courant = pile.back();
+            pile.pop_back();
+        }
+    }
+    return nullptr;
+}
+
+static void accrocher(ELEMENT** lien, ELEMENT* nouveau)
+{
+    while (*lien)
+        lien = &(*lien)->freres;
+    *lien = nouveau;
+}
+
+ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp)
+{
+    std::size_t taille = std::strlen(n) + 1;
+    char* name = new char[taille];
+    std::memcpy(name, n, taille);
+    return ajouter(liste, new CONTENU{p, name, pp});
+}
+
+ELEMENT* ajouter(ELEMENT* liste, CONTENU* info)
+{
+    ELEMENT* nouveau = new ELEMENT{info, nullptr, nullptr};
+    if (!liste)
+        return nouveau;
+
+    std::int32_t ppid = info->ppid;
+    ELEMENT* parent = parcourir(liste, [ppid](ELEMENT* e, std::size_t) {
+        return e->infos->pid == ppid;
+    });
+    if (parent)
+        accrocher(&parent->fils, nouveau);
+    else
+        accrocher(&liste->freres, nouveau);
+    return liste;
+}
+
+int recherche(ELEMENT* liste, std::int32_t pid, int trouve)
+{
+    if (!liste)
+        return trouve;
+    if (liste->infos->pid == pid)
+        return 1;
+    if (trouve)
+        return trouve;
+    ELEMENT* e = parcourir(liste->fils, [pid](ELEMENT* courant, std::size_t) {
+        return courant->infos->pid == pid;
+    });
+    return e != nullptr;
+}
+
+void affiche(ELEMENT* liste, int flag, int nb_digit, int nb_tab)
+{
+    if (flag != 1 && flag != 2)
+        return;
+    parcourir(liste, [=](ELEMENT* e, std::size_t profondeur) {
+        if (flag == 1) {
+            std::printf("% *d %s\n", nb_digit, e->infos->pid, e->infos->name);
+        } else {
+            int marge = 2 * std::max(0, nb_tab + static_cast<int>(profondeur));
+            std::printf("%*s%s (%d)\n", marge, "", e->infos->name, e->infos->pid);
+        }
+        return false;
+    });
+}

@@ -1,0 +1,37 @@
+// Process tree: one record per process, linked first-child/next-sibling.
+#ifndef TARNWICK_LISTE_H
+#define TARNWICK_LISTE_H
+
+#include <cstdint>
+
+typedef struct CONTENU {
+    std::int32_t pid;
+    char* name;          // owned copy of the executable's base name
+    std::int32_t ppid;
+} contenu;
+
+typedef struct ELEMENT {
+    CONTENU* infos;
+    struct ELEMENT* freres;  // next sibling
+    struct ELEMENT* fils;    // first child
+} element;
+
+// Copies n and inserts a new record for (p, n, pp); returns the tree.
+ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp);
+
+// Inserts info, which the tree then owns, as the last child of the first
+// element in pre-order whose pid is info->ppid, otherwise at the end of the
+// top level. Returns the tree (the new element when liste is null).
+ELEMENT* ajouter(ELEMENT* liste, CONTENU* info);
+
+// 1 if pid is the pid of liste or of one of its descendants (never of its
+// siblings), 0 if not; callers pass trouve = 0. A null liste returns trouve,
+// and a nonzero trouve is returned as is unless liste itself matches.
+int recherche(ELEMENT* liste, std::int32_t pid, int trouve);
+
+// Prints liste, its subtree and its following siblings in pre-order:
+// flag 1 is the flat listing with the pid right-aligned in nb_digit columns,
+// flag 2 the indented tree starting at depth nb_tab; other flags print nothing.
+void affiche(ELEMENT* liste, int flag, int nb_digit, int nb_tab);
+
+#endif

@@ -1,0 +1,390 @@
+// End to end: the built tool, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct sortie {
+    int statut;
+    std::string out;
+    std::string err;
+};
+
+std::string lire_tout(int fd)
+{
+    std::string texte;
+    char tampon[65536];
+    ssize_t n;
+    while ((n = read(fd, tampon, sizeof tampon)) > 0)
+        texte.append(tampon, static_cast<std::size_t>(n));
+    close(fd);
+    return texte;
+}
+
+// Runs the tool with argv[0] = argv0 and args.
+sortie lancer(const std::vector<std::string>& args, const char* argv0 = TARNWICK_BIN)
+{
+    std::vector<std::string> copie(args);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(argv0));
+    for (std::string& a : copie)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        std::abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(out[1]);
+        close(err[0]);
+        close(err[1]);
+        execv(TARNWICK_BIN, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    sortie s;
+    s.out = lire_tout(out[0]);
+    s.err = lire_tout(err[0]);
+    int statut = 0;
+    waitpid(pid, &statut, 0);
+    s.statut = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1000;
+    return s;
+}
+
+std::string aide(const std::string& nom)
+{
+    return "Copyright (c) 2026 the Tarnwick developers\n"
+           "Tarnwick Version 1.1   tarnwick@users.noreply.example\n"
+           "\n"
+           "Usage: " + nom + " [[/t]|[/?]]\n"
+           "\toptions /t : Print task tree\n"
+           "\t        /? : This help\n";
+}
+
+std::vector<std::string> lignes(const std::string& texte)
+{
+    std::vector<std::string> l;
+    std::istringstream in(texte);
+    for (std::string ligne; std::getline(in, ligne);)
+        l.push_back(ligne);
+    return l;
+}
+
+// A flat line: the pid right-aligned behind at least one blank, then the name.
+struct ligne_plate {
+    std::size_t largeur;
+    int pid;
+    std::string nom;
+};
+
+bool lire_plat(const std::string& ligne, ligne_plate* l)
+{
+    static const std::regex forme("( *)(-?[0-9]+) (.*)");
+    std::smatch m;
+    if (!std::regex_match(ligne, m, forme))
+        return false;
+    *l = {static_cast<std::size_t>(m.length(1) + m.length(2)), std::stoi(m[2]), m[3]};
+    return true;
+}
+
+// A tree line: two blanks a level, the name, the pid in parentheses.
+struct ligne_arbre {
+    std::size_t profondeur;
+    int pid;
+    std::string nom;
+};
+
+bool lire_arbre(const std::string& ligne, ligne_arbre* l)
+{
+    static const std::regex forme("((?:  )*)(.*) \\((-?[0-9]+)\\)");
+    std::smatch m;
+    if (!std::regex_match(ligne, m, forme) || (m.length(2) > 0 && m.str(2)[0] == ' '))
+        return false;
+    *l = {static_cast<std::size_t>(m.length(1) / 2), std::stoi(m[3]), m[2]};
+    return true;
+}
+
+// What kind of output the tool gave, judged by how it shows this process.
+std::string genre(const sortie& s, const std::string& nom_aide)
+{
+    if (s.out == aide(nom_aide))
+        return "help";
+    std::string moi = std::to_string(getpid());
+    bool plat = true, arbre = true, vu_plat = false, vu_arbre = false;
+    for (const std::string& ligne : lignes(s.out)) {
+        ligne_plate p;
+        ligne_arbre a;
+        bool est_plat = lire_plat(ligne, &p);
+        bool est_arbre = lire_arbre(ligne, &a);
+        plat = plat && est_plat;
+        arbre = arbre && est_arbre;
+        vu_plat = vu_plat || (est_plat && p.pid == getpid() && p.nom == "cli_test");
+        vu_arbre = vu_arbre || (est_arbre && a.pid == getpid() && a.nom == "cli_test");
+    }
+    if (plat && vu_plat && !vu_arbre)
+        return "flat";
+    if (arbre && vu_arbre && !vu_plat)
+        return "tree";
+    return "other";
+}
+
+TEST(CommandLine, EveryFormOfArgumentsAndItsExitStatus)
+{
+    struct cas {
+        std::vector<std::string> args;
+        const char* genre;
+        int statut;
+    };
+    const cas table[] = {
+        {{}, "flat", 0},
+        {{"/t"}, "tree", 0},
+        {{"-t"}, "tree", 0},
+        {{"/?"}, "help", 255},
+        {{"-?"}, "help", 255},
+        {{"/T"}, "flat", 0},
+        {{"-T"}, "flat", 0},
+        {{"t"}, "flat", 0},
+        {{"?"}, "flat", 0},
+        {{"/t "}, "flat", 0},
+        {{"--help"}, "flat", 0},
+        {{""}, "flat", 0},
+        {{"/t", "/t"}, "help", 255},
+        {{"/?", "-?"}, "help", 255},
+        {{"a", "b", "c"}, "help", 255},
+    };
+    for (const cas& c : table) {
+        std::string quoi;
+        for (const std::string& a : c.args)
+            quoi += "[" + a + "]";
+        sortie s = lancer(c.args);
+        EXPECT_EQ(genre(s, TARNWICK_BIN), c.genre) << quoi << "\n" << s.out;
+        EXPECT_EQ(s.statut, c.statut) << quoi;
+        EXPECT_EQ(s.err, "") << quoi;
+    }
+}
+
+TEST(CommandLine, HelpNamesTheProgramByItsLastBackslashComponent)
+{
+    struct cas {
+        const char* argv0;
+        const char* nom;
+    };
+    const cas table[] = {
+        {"C:\\Program Files\\Tarnwick\\tarnwick.exe", "tarnwick.exe"},
+        {"tarnwick", "tarnwick"},
+        {"/usr/local/bin/tarnwick", "/usr/local/bin/tarnwick"},
+        {"..\\bin\\", "bin"},
+        {"", ""},
+    };
+    for (const cas& c : table) {
+        sortie s = lancer({"/?"}, c.argv0);
+        EXPECT_EQ(s.out, aide(c.nom)) << c.argv0;
+        EXPECT_EQ(s.statut, 255) << c.argv0;
+    }
+    // The whole argv[0] is kept, however long.
+    std::string long_nom = "/" + std::string(5000, 'x') + "/tw";
+    EXPECT_EQ(lancer({"-?"}, long_nom.c_str()).out, aide(long_nom));
+}
+
+struct vu_par_ps {
+    int ppid;
+    std::string comm;
+    bool operator==(const vu_par_ps& o) const { return ppid == o.ppid && comm == o.comm; }
+};
+
+std::map<int, vu_par_ps> ps()
+{
+    std::map<int, vu_par_ps> vus;
+    FILE* f = popen("ps -e -o pid=,ppid=,comm=", "r");
+    if (!f)
+        return vus;
+    char ligne[4096];
+    while (std::fgets(ligne, sizeof ligne, f)) {
+        int pid, ppid, lu = 0;
+        if (std::sscanf(ligne, "%d %d %n", &pid, &ppid, &lu) < 2)
+            continue;
+        std::string comm(ligne + lu);
+        if (!comm.empty() && comm.back() == '\n')
+            comm.pop_back();
+        vus[pid] = {ppid, comm};
+    }
+    pclose(f);
+    return vus;
+}
+
+bool imprimable(const std::string& s)
+{
+    for (char c : s)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return true;
+}
+
+// The name shown must be ps's command name, or start with it where the kernel
+// cut that name to 15 characters.
+void comparer_nom(const std::string& nom, const std::string& comm, int pid)
+{
+    if (!imprimable(comm) || comm.find("<defunct>") != std::string::npos)
+        return;
+    if (comm.size() < 15) {
+        EXPECT_EQ(nom, comm) << pid;
+    } else {
+        EXPECT_EQ(nom.compare(0, comm.size(), comm), 0) << pid << " " << nom << " " << comm;
+    }
+}
+
+TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
+{
+    std::map<int, vu_par_ps> avant = ps();
+    sortie plat = lancer({});
+    sortie arbre = lancer({"/t"});
+    std::map<int, vu_par_ps> apres = ps();
+    ASSERT_FALSE(avant.empty());
+    ASSERT_EQ(plat.statut, 0);
+    ASSERT_EQ(arbre.statut, 0);
+
+    // Flat: one right-aligned column one wider than the widest pid.
+    std::map<int, std::string> noms_plats;
+    std::set<std::size_t> largeurs;
+    std::size_t plus_large = 0;
+    for (const std::string& ligne : lignes(plat.out)) {
+        ligne_plate l;
+        ASSERT_TRUE(lire_plat(ligne, &l)) << ligne;
+        EXPECT_TRUE(noms_plats.emplace(l.pid, l.nom).second) << "twice: " << l.pid;
+        largeurs.insert(l.largeur);
+        plus_large = std::max(plus_large, std::to_string(l.pid).size());
+    }
+    ASSERT_EQ(largeurs.size(), 1u);
+    EXPECT_EQ(*largeurs.begin(), plus_large + 1);
+
+    // Tree: each line's parent is the last line one level up.
+    struct place {
+        int parent;
+        std::string nom;
+    };
+    std::map<int, place> places;
+    std::vector<int> chemin;
+    for (const std::string& ligne : lignes(arbre.out)) {
+        ligne_arbre l;
+        ASSERT_TRUE(lire_arbre(ligne, &l)) << ligne;
+        ASSERT_LE(l.profondeur, chemin.size()) << ligne;
+        chemin.resize(l.profondeur);
+        EXPECT_TRUE(places.emplace(l.pid, place{chemin.empty() ? 0 : chemin.back(), l.nom}).second)
+            << "twice: " << l.pid;
+        chemin.push_back(l.pid);
+    }
+
+    int compares = 0;
+    for (const auto& [pid, vu] : avant) {
+        auto it = apres.find(pid);
+        if (it == apres.end() || !(it->second == vu))
+            continue;
+        ++compares;
+        ASSERT_TRUE(noms_plats.count(pid)) << pid << " " << vu.comm;
+        ASSERT_TRUE(places.count(pid)) << pid << " " << vu.comm;
+        comparer_nom(noms_plats[pid], vu.comm, pid);
+        comparer_nom(places[pid].nom, vu.comm, pid);
+        auto parent = apres.find(vu.ppid);
+        bool parent_stable = avant.count(vu.ppid) && parent != apres.end() &&
+                             parent->second == avant.at(vu.ppid);
+        if (parent_stable) {
+            EXPECT_EQ(places[pid].parent, vu.ppid) << pid << " " << vu.comm;
+        } else if (vu.ppid == 0) {
+            EXPECT_EQ(places[pid].parent, 0) << pid << " " << vu.comm;
+        }
+    }
+    EXPECT_GT(compares, 2);
+}
+
+// A chain of processes, each the child of the one before, named as asked.
+class Chaine {
+public:
+    explicit Chaine(const std::vector<std::string>& noms)
+    {
+        int tube[2];
+        if (pipe(tube) != 0)
+            std::abort();
+        pid_t premier = fork();
+        if (premier == 0) {
+            setpgid(0, 0);
+            for (std::size_t i = 0;; ++i) {
+                prctl(PR_SET_NAME, noms[i].c_str());
+                pid_t moi = getpid();
+                if (write(tube[1], &moi, sizeof moi) != sizeof moi)
+                    _exit(1);
+                if (i + 1 == noms.size() || fork() != 0)
+                    break;
+            }
+            close(tube[1]);
+            for (;;)
+                pause();
+        }
+        close(tube[1]);
+        pid_t pid;
+        while (pids.size() < noms.size() && read(tube[0], &pid, sizeof pid) == sizeof pid)
+            pids.push_back(pid);
+        close(tube[0]);
+        groupe = premier;
+    }
+    ~Chaine()
+    {
+        kill(-groupe, SIGKILL);
+        waitpid(groupe, nullptr, 0);
+    }
+    std::vector<pid_t> pids;
+
+private:
+    pid_t groupe;
+};
+
+TEST(Listing, TreeNestsAChainTwoBlanksPerLevel)
+{
+    Chaine chaine({"twk-chain-a", "twk-chain-b", "twk\n 1 fake\x1b"});
+    ASSERT_EQ(chaine.pids.size(), 3u);
+    std::string a = "twk-chain-a (" + std::to_string(chaine.pids[0]) + ")";
+    std::string b = "twk-chain-b (" + std::to_string(chaine.pids[1]) + ")";
+    std::string c = "twk? 1 fake? (" + std::to_string(chaine.pids[2]) + ")";
+    std::string moi = "cli_test (" + std::to_string(getpid()) + ")";
+
+    sortie s = lancer({"/t"});
+    std::vector<std::string> l = lignes(s.out);
+    std::size_t i = 0;
+    while (i < l.size() && l[i].find(moi) == std::string::npos)
+        ++i;
+    ASSERT_LT(i + 3, l.size()) << s.out;
+    std::string marge(l[i].size() - moi.size(), ' ');
+    EXPECT_EQ(l[i], marge + moi);
+    EXPECT_EQ(l[i + 1], marge + "  " + a);
+    EXPECT_EQ(l[i + 2], marge + "    " + b);
+    EXPECT_EQ(l[i + 3], marge + "      " + c);
+
+    // The name can't forge a line of the flat listing either.
+    sortie plat = lancer({});
+    for (const std::string& ligne : lignes(plat.out)) {
+        ligne_plate lp;
+        ASSERT_TRUE(lire_plat(ligne, &lp)) << ligne;
+        if (lp.pid == chaine.pids[2]) {
+            EXPECT_EQ(lp.nom, "twk? 1 fake?");
+        }
+    }
+}
+
+} // namespace

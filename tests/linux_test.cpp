@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "liste.h"
+#include "procfs.h"
+#include "toolhelp.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A stat line with the given fields and plausible others.
+std::string ligne_stat(int pid, const std::string& comm, int ppid, unsigned long long start)
+{
+    return std::to_string(pid) + " (" + comm + ") S " + std::to_string(ppid) +
+           " 1 1 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 " + std::to_string(start) +
+           " 1000000 100 18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
+}
+
+TEST(ParseStat, ReadsFieldsAfterTheLastParenthesis)
+{
+    const std::string comms[] = {"bash", "my prog", "a) b) (c", ")", "", "x\ny ) S 9 9",
+                                 "kworker/u8:1-events_unbound"};
+    for (const std::string& comm : comms) {
+        std::string texte = ligne_stat(4242, comm, 17, 123456789012ULL);
+        stat_record r;
+        ASSERT_TRUE(parse_stat(texte.data(), texte.size(), &r)) << comm;
+        EXPECT_EQ(r.pid, 4242);
+        EXPECT_EQ(r.ppid, 17);
+        EXPECT_EQ(r.start, 123456789012ULL);
+        EXPECT_EQ(r.comm, comm);
+    }
+}
+
+TEST(ParseStat, RefusesMalformedRecords)
+{
+    const std::string bon = ligne_stat(5, "sh", 1, 99);
+    const std::string table[] = {
+        "",
+        "5",
+        "5 (sh",
+        "5 sh) S 1",
+        "x5 (sh) S 1 1 1",
+        "(sh) S 1 1 1",
+        "2147483648 (sh) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5\n",
+        "5 (sh) S -1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5\n",
+        "5 (sh) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0\n",
+        "5 (sh) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5x\n",
+        "5 (sh) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 99999999999999999999\n",
+        "5 (sh)  S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5\n",
+        bon.substr(0, bon.find(" 99 ")),
+    };
+    for (const std::string& texte : table) {
+        stat_record r{1, 2, 3, "kept"};
+        EXPECT_FALSE(parse_stat(texte.data(), texte.size(), &r)) << texte;
+        EXPECT_EQ(r.comm, "kept");
+    }
+}
+
+TEST(ProcessName, UsesArgv0WhereTheKernelCutTheName)
+{
+    using namespace std::string_literals;
+    struct cas {
+        std::string comm;
+        std::string cmdline;
+        std::string nom;
+    };
+    const cas table[] = {
+        {"bash", "/bin/bash\0-l\0"s, "bash"},
+        {"bash", "/usr/bin/something-else\0"s, "bash"},
+        {"gnome-shell-cal", "/usr/libexec/gnome-shell-calendar-server\0"s,
+         "gnome-shell-calendar-server"},
+        {"gnome-shell-cal", "gnome-shell-calendar-server\0--x\0"s, "gnome-shell-calendar-server"},
+        {"gnome-shell-cal", "/usr/bin/python3\0/x/gnome-shell-calendar\0"s, "gnome-shell-cal"},
+        {"gnome-shell-cal", ""s, "gnome-shell-cal"},
+        {"gnome-shell-cal", "gnome-shell-cal\0"s, "gnome-shell-cal"},
+        {"gnome-shell-cal", "/opt/gnome-shell-cal/\0"s, "gnome-shell-cal"},
+        {"abcdefghijklmno", "/x/abcdefghijklmnopq: worker process"s,
+         "abcdefghijklmnopq: worker process"},
+        {"evil\nname\x1b[2J", "", "evil?name?[2J"},
+        {"tab\there\x7f", "", "tab?here?"},
+        {"abcdefghijklmno", "/x/abcdefghijklmno\n 1 fake\0"s, "abcdefghijklmno? 1 fake"},
+        {"caf\xc3\xa9", "", "caf\xc3\xa9"},
+    };
+    for (const cas& c : table)
+        EXPECT_EQ(process_name(c.comm, c.cmdline.data(), c.cmdline.size()), c.nom)
+            << c.comm;
+}
+
+// A /proc tree in a temporary folder.
+class FauxProc : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char modele[] = "/tmp/tarnwick-proc-XXXXXX";
+        ASSERT_NE(mkdtemp(modele), nullptr);
+        racine = modele;
+    }
+    void TearDown() override { fs::remove_all(racine); }
+
+    void ecrire(const std::string& chemin, const std::string& texte)
+    {
+        fs::create_directories(fs::path(racine / chemin).parent_path());
+        std::ofstream(racine / chemin, std::ios::binary) << texte;
+    }
+    void processus(int pid, const std::string& comm, int ppid, unsigned long long start,
+                   const std::string& cmdline = "")
+    {
+        ecrire(std::to_string(pid) + "/stat", ligne_stat(pid, comm, ppid, start));
+        ecrire(std::to_string(pid) + "/cmdline", cmdline);
+    }
+
+    struct vu {
+        DWORD pid;
+        DWORD ppid;
+        std::string nom;
+        bool operator==(const vu& o) const { return pid == o.pid && ppid == o.ppid && nom == o.nom; }
+    };
+    std::vector<vu> parcourir()
+    {
+        std::vector<vu> vus;
+        HANDLE h = snapshot_processes(racine.c_str());
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+        PROCESSENTRY32 pe;
+        pe.dwSize = sizeof pe;
+        for (BOOL ok = Process32First(h, &pe); ok; ok = Process32Next(h, &pe))
+            vus.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
+        EXPECT_TRUE(CloseHandle(h));
+        return vus;
+    }
+
+    fs::path racine;
+};
+
+TEST_F(FauxProc, YieldsEveryReadableProcessParentsFirst)
+{
+    using namespace std::string_literals;
+    processus(1, "init", 0, 5, "/sbin/init\0"s);
+    processus(2, "kthreadd", 0, 5);
+    processus(300, "my prog (x)", 1, 900, "./my prog (x)\0"s);
+    // pid reused after wrap-around: 7 is younger than its parent 300
+    processus(7, "averylongcomman", 300, 1200, "/opt/averylongcommandname\0-v\0"s);
+    processus(8, "bad\nname", 7, 1300);
+    processus(9, "kworker/0:1-events", 2, 6);
+    // left out: vanished before its stat was read, garbled, cmdline unreadable
+    fs::create_directories(racine / "55");
+    ecrire("56/stat", "56 (garbled");
+    ecrire("57/stat", ligne_stat(57, "averylongcomman", 1, 50));
+    fs::create_directories(racine / "57/cmdline");
+    // not processes
+    ecrire("self/stat", ligne_stat(1, "init", 0, 5));
+    ecrire("meminfo", "MemTotal: 1 kB\n");
+
+    std::vector<vu> attendu = {
+        {1, 0, "init"},
+        {2, 0, "kthreadd"},
+        {9, 2, "kworker/0:1-events"},
+        {300, 1, "my prog (x)"},
+        {7, 300, "averylongcommandname"},
+        {8, 7, "bad?name"},
+    };
+    std::vector<vu> vus = parcourir();
+    EXPECT_EQ(vus, attendu);
+
+    ELEMENT* arbre = nullptr;
+    for (const vu& v : vus)
+        arbre = ajouter(arbre, static_cast<std::int32_t>(v.pid), v.nom.c_str(),
+                        static_cast<std::int32_t>(v.ppid));
+    testing::internal::CaptureStdout();
+    affiche(arbre, 2, 4, 0);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "init (1)\n"
+              "  my prog (x) (300)\n"
+              "    averylongcommandname (7)\n"
+              "      bad?name (8)\n"
+              "kthreadd (2)\n"
+              "  kworker/0:1-events (9)\n");
+}
+
+TEST_F(FauxProc, SameStartTimeFallsBackOnPidOrder)
+{
+    processus(20, "b", 1, 100);
+    processus(10, "a", 1, 100);
+    processus(30, "c", 1, 99);
+    std::vector<vu> attendu = {{30, 1, "c"}, {10, 1, "a"}, {20, 1, "b"}};
+    EXPECT_EQ(parcourir(), attendu);
+}
+
+TEST_F(FauxProc, CutsNamesToTheRecordsField)
+{
+    using namespace std::string_literals;
+    std::string long_nom = "abcdefghijklmno" + std::string(400, 'z');
+    processus(3, "abcdefghijklmno", 1, 10, "/x/" + long_nom + "\0"s);
+    std::vector<vu> vus = parcourir();
+    ASSERT_EQ(vus.size(), 1u);
+    EXPECT_EQ(vus[0].nom, long_nom.substr(0, MAX_PATH - 1));
+}
+
+TEST_F(FauxProc, EmptyOrMissingRootAndBadCalls)
+{
+    HANDLE h = snapshot_processes(racine.c_str());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    PROCESSENTRY32 pe;
+    pe.dwSize = sizeof pe;
+    EXPECT_FALSE(Process32First(h, &pe));
+    EXPECT_FALSE(Process32Next(h, &pe));
+    EXPECT_TRUE(CloseHandle(h));
+
+    EXPECT_EQ(snapshot_processes((racine / "absent").c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateToolhelp32Snapshot(0, 0), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(Process32First(INVALID_HANDLE_VALUE, &pe));
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
+TEST_F(FauxProc, RecordSizeIsChecked)
+{
+    processus(1, "init", 0, 5);
+    HANDLE h = snapshot_processes(racine.c_str());
+    PROCESSENTRY32 pe;
+    pe.dwSize = 296;
+    EXPECT_FALSE(Process32First(h, &pe));
+    pe.dwSize = sizeof pe;
+    EXPECT_TRUE(Process32First(h, &pe));
+    EXPECT_TRUE(Process32First(h, &pe)) << "First starts the list again";
+    pe.dwSize = 0;
+    EXPECT_FALSE(Process32Next(h, &pe));
+    CloseHandle(h);
+}
+
+TEST(Toolhelp, RealSnapshotHoldsThisProcess)
+{
+    HANDLE h = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    PROCESSENTRY32 pe;
+    pe.dwSize = sizeof pe;
+    bool vu = false;
+    for (BOOL ok = Process32First(h, &pe); ok; ok = Process32Next(h, &pe)) {
+        if (pe.th32ProcessID == static_cast<DWORD>(getpid())) {
+            vu = true;
+            EXPECT_EQ(pe.th32ParentProcessID, static_cast<DWORD>(getppid()));
+            EXPECT_STREQ(pe.szExeFile, "linux_test");
+        }
+    }
+    EXPECT_TRUE(vu);
+    CloseHandle(h);
+}
+
+TEST(Toolhelp, VersionIsTheKernelsAndNeverTheNtFamily)
+{
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = 148;
+    EXPECT_FALSE(GetVersionExA(&info));
+
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_TRUE(GetVersionExA(&info));
+    struct utsname u;
+    ASSERT_EQ(uname(&u), 0);
+    char* suite = nullptr;
+    EXPECT_EQ(info.dwMajorVersion, std::strtoul(u.release, &suite, 10));
+    EXPECT_EQ(info.dwMinorVersion, std::strtoul(suite + 1, nullptr, 10));
+    EXPECT_EQ(info.dwPlatformId & 2, 0u);
+}
+
+} // namespace

@@ -7,6 +7,12 @@
 #undef UNICODE  // the ANSI records and calls
 #include <windows.h>
 #include <tlhelp32.h>
+#ifdef _WIN64
+static_assert(sizeof(PROCESSENTRY32) == 304, "64-bit process entry");
+#else
+static_assert(sizeof(PROCESSENTRY32) == 296, "32-bit process entry");
+#endif
+static_assert(sizeof(OSVERSIONINFOA) == 148, "version record");
 #else
 #include "linux/toolhelp.h"
 #endif

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The Windows build: cross-compiled with MinGW-w64, run under Wine.
+# Usage: windows.sh SOURCE_DIR WORK_DIR CASE
+# Exits 77 (skipped) when the cross compiler or Wine is missing.
+set -u
+
+src=$1
+work=$2
+case_name=$3
+exe=$work/build-x86_64/tarnwick.exe
+export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+fail() { echo "FAIL: $*"; exit 1; }
+skip() { echo "SKIPPED: $*"; exit 77; }
+
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || true)
+
+need_wine() {
+    [ -n "$wine" ] && [ -x "$wine" ] || skip "Wine is missing (Debian package wine64)"
+    [ -f "$WINEPREFIX/system.reg" ] || skip "no Wine prefix at $WINEPREFIX"
+    [ -f "$exe" ] || skip "no 64-bit build at $exe"
+}
+
+# Runs tarnwick.exe with the given arguments; sets out (raw) and status.
+run() {
+    out=$("$wine" "$exe" "$@"; echo "~$?")
+    status=${out##*~}
+    out=${out%~*}
+}
+
+set_version() {
+    "$wine" reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$1" /f \
+        >/dev/null 2>&1 || fail "can't set the Windows version to $1"
+}
+
+# Every line ends in CR LF, as the console runtime writes text.
+check_crlf() {
+    [ -n "$out" ] || fail "no output"
+    printf '%s' "$out" | awk 'substr($0, length($0)) != "\r" { bad = 1 } END { exit bad }' ||
+        fail "a line doesn't end in CR LF"
+    [ "${out: -2}" = $'\r\n' ] || fail "output doesn't end in CR LF"
+}
+
+help_text() {
+    printf 'Copyright (c) 2026 the Tarnwick developers\r\n'
+    printf 'Tarnwick Version 1.1   tarnwick@users.noreply.example\r\n\r\n'
+    printf 'Usage: tarnwick.exe [[/t]|[/?]]\r\n'
+    printf '\toptions /t : Print task tree\r\n'
+    printf '\t        /? : This help\r\n'
+}
+
+case $case_name in
+build-x86_64 | build-i686)
+    arch=${case_name#build-}
+    command -v "$arch-w64-mingw32-g++-posix" >/dev/null ||
+        skip "the $arch MinGW-w64 cross compiler is missing (g++-mingw-w64-${arch/_/-}-posix)"
+    dir=$work/build-$arch
+    cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTARNWICK_WERROR=ON >/dev/null ||
+        fail "configure"
+    # The record sizes are checked at compile time.
+    cmake --build "$dir" || fail "build"
+    format=$("$arch-w64-mingw32-objdump" -f "$dir/tarnwick.exe" | sed -n 's/.*file format //p')
+    case $arch in
+    x86_64) [ "$format" = pei-x86-64 ] || fail "format $format" ;;
+    i686) [ "$format" = pei-i386 ] || fail "format $format" ;;
+    esac
+    dlls=$("$arch-w64-mingw32-objdump" -p "$dir/tarnwick.exe" | sed -n 's/.*DLL Name: //p')
+    for dll in $dlls; do
+        case ${dll,,} in
+        kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+        *) fail "needs $dll beside it" ;;
+        esac
+    done
+    echo "$arch: $format, imports" $dlls
+    ;;
+
+prefix)
+    [ -n "$wine" ] && [ -x "$wine" ] || skip "Wine is missing (Debian package wine64)"
+    rm -rf "$WINEPREFIX"
+    "$wine" wineboot --init >/dev/null 2>&1 || fail "wineboot"
+    # Let the prefix's first session end and write its registry.
+    "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+    [ -f "$WINEPREFIX/system.reg" ] || fail "no prefix made"
+    ;;
+
+listing)
+    need_wine
+    run
+    [ "$status" = 0 ] || fail "exit status $status"
+    check_crlf
+    lines=$(printf '%s' "$out" | tr -d '\r')
+    printf '%s\n' "$lines"
+    printf '%s\n' "$lines" | awk '
+        !/^ *[0-9]+ [^ ].*$/ { print "malformed: " $0; bad = 1 }
+        { match($0, /^ *[0-9]+/); w[RLENGTH] = 1; n = $1 + 0; if (n > max) max = n }
+        END {
+            for (k in w) count++
+            if (count != 1) { print "PID column not aligned"; bad = 1 }
+            if (!((length(max "") + 1) in w)) { print "column not one wider than " max; bad = 1 }
+            exit bad
+        }' || fail "flat listing"
+    for name in services.exe explorer.exe tarnwick.exe; do
+        printf '%s\n' "$lines" | grep -Eq "^ *[0-9]+ $name\$" || fail "$name missing"
+    done
+    ;;
+
+tree)
+    need_wine
+    run /t
+    [ "$status" = 0 ] || fail "exit status $status"
+    check_crlf
+    lines=$(printf '%s' "$out" | tr -d '\r')
+    printf '%s\n' "$lines"
+    # Each line's parent is the nearest line above it one level up.
+    printf '%s\n' "$lines" | awk '
+        !/^(  )*[^ ].* \([0-9]+\)$/ { print "malformed: " $0; bad = 1; next }
+        {
+            match($0, /^ */); depth = RLENGTH / 2
+            if (depth > prev + 1) { print "skips a level: " $0; bad = 1 }
+            name = substr($0, RLENGTH + 1); sub(/ \([0-9]+\)$/, "", name)
+            path[depth] = name; prev = depth
+            if (depth > 0 && path[depth - 1] == "services.exe") under_services++
+            if (name == "tarnwick.exe") self++
+        }
+        END {
+            if (!under_services) { print "nothing nested under services.exe"; bad = 1 }
+            if (self != 1) { print "tarnwick.exe seen " self + 0 " times"; bad = 1 }
+            exit bad
+        }' || fail "tree listing"
+    ;;
+
+help)
+    need_wine
+    for args in "/?" "-?" "/t /t" "a b c"; do
+        # shellcheck disable=SC2086
+        run $args
+        [ "$status" = 255 ] || fail "$args: exit status $status"
+        [ "$out~" = "$(help_text; printf '~')" ] ||
+            { printf '%s' "$out" | od -c | head -20; fail "$args: help text"; }
+    done
+    ;;
+
+version)
+    need_wine
+    # NT before 5 is refused whatever is asked; 9x (platform 1) passes at any version.
+    refused=$'ToolHelp API isn\'t support on NT versions prior to Windows 2000!\r\n'
+    for version in nt351 nt40 win2k win98 win95 winxp win10; do
+        set_version "$version"
+        for args in "" "/?" "/t"; do
+            # shellcheck disable=SC2086
+            run $args
+            case $version in
+            nt351 | nt40)
+                [ "$status" = 255 ] || fail "$version [$args]: exit status $status"
+                [ "$out" = "$refused" ] || fail "$version [$args]: printed $out"
+                ;;
+            *)
+                case $args in
+                "/?") want=255 ;;
+                *) want=0 ;;
+                esac
+                [ "$status" = "$want" ] || fail "$version [$args]: exit status $status"
+                case $out in
+                *"ToolHelp API"*) fail "$version [$args]: refused" ;;
+                *tarnwick.exe*) ;;
+                *) fail "$version [$args]: printed $out" ;;
+                esac
+                ;;
+            esac
+        done
+        echo "$version: as expected"
+    done
+    "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /f >/dev/null 2>&1
+    ;;
+
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+exit 0

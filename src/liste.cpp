@@ -39,12 +39,17 @@ static void accrocher(ELEMENT** lien, ELEMENT* nouveau)
     *lien = nouveau;
 }
 
-ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp)
+static CONTENU* nouveau_contenu(std::int32_t p, const char* n, std::int32_t pp)
 {
     std::size_t taille = std::strlen(n) + 1;
     char* name = new char[taille];
     std::memcpy(name, n, taille);
-    return ajouter(liste, new CONTENU{p, name, pp});
+    return new CONTENU{p, name, pp};
+}
+
+ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp)
+{
+    return ajouter(liste, nouveau_contenu(p, n, pp));
 }
 
 ELEMENT* ajouter(ELEMENT* liste, CONTENU* info)
@@ -62,6 +67,36 @@ ELEMENT* ajouter(ELEMENT* liste, CONTENU* info)
     else
         accrocher(&liste->freres, nouveau);
     return liste;
+}
+
+void ajouter(FORET& foret, std::int32_t p, const char* n, std::int32_t pp)
+{
+    ELEMENT* nouveau = new ELEMENT{nouveau_contenu(p, n, pp), nullptr, nullptr};
+    auto parent = foret.places.find(pp);
+    if (!foret.racine) {
+        foret.racine = nouveau;
+        foret.dernier = nouveau;
+    } else if (parent == foret.places.end()) {
+        foret.dernier->freres = nouveau;
+        foret.dernier = nouveau;
+    } else if (parent->second.element) {
+        PLACE& lieu = parent->second;
+        if (lieu.dernier_fils)
+            lieu.dernier_fils->freres = nouveau;
+        else
+            lieu.element->fils = nouveau;
+        lieu.dernier_fils = nouveau;
+    } else {
+        // Several elements carry pp: the first in pre-order adopts.
+        ELEMENT* premier = parcourir(foret.racine, [pp](ELEMENT* e, std::size_t) {
+            return e->infos->pid == pp;
+        });
+        accrocher(&premier->fils, nouveau);
+    }
+
+    auto lieu = foret.places.try_emplace(p, PLACE{nouveau, nullptr});
+    if (!lieu.second)
+        lieu.first->second = PLACE{nullptr, nullptr};
 }
 
 int recherche(ELEMENT* liste, std::int32_t pid, int trouve)

@@ -3,6 +3,7 @@
 #define TARNWICK_LISTE_H
 
 #include <cstdint>
+#include <unordered_map>
 
 typedef struct CONTENU {
     std::int32_t pid;
@@ -16,6 +17,20 @@ typedef struct ELEMENT {
     struct ELEMENT* fils;    // first child
 } element;
 
+// Where a pid stands in a FORET: its element and that element's last child;
+// no element when several elements carry the pid.
+typedef struct PLACE {
+    ELEMENT* element;
+    ELEMENT* dernier_fils;
+} place;
+
+// A tree with an index by pid, so that an insertion need not search it.
+typedef struct FORET {
+    ELEMENT* racine;   // the tree; null when empty
+    ELEMENT* dernier;  // its last top-level element
+    std::unordered_map<std::int32_t, PLACE> places;
+} foret;
+
 // Copies n and inserts a new record for (p, n, pp); returns the tree.
 ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp);
 
@@ -23,6 +38,11 @@ ELEMENT* ajouter(ELEMENT* liste, std::int32_t p, const char* n, std::int32_t pp)
 // element in pre-order whose pid is info->ppid, otherwise at the end of the
 // top level. Returns the tree (the new element when liste is null).
 ELEMENT* ajouter(ELEMENT* liste, CONTENU* info);
+
+// Inserts a copy of (p, n, pp) into foret.racine exactly where
+// ajouter(foret.racine, p, n, pp) would, in constant time while pids are
+// unique; a repeated pid falls back on the search.
+void ajouter(FORET& foret, std::int32_t p, const char* n, std::int32_t pp);
 
 // 1 if pid is the pid of liste or of one of its descendants (never of its
 // siblings), 0 if not; callers pass trouve = 0. A null liste returns trouve,

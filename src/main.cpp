@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         return -1;
     }
 
-    ELEMENT* arbre = nullptr;
+    FORET arbre = {};
     std::int32_t pid_max = 0;
     BOOL retval;
     do {
@@ -105,12 +105,11 @@ int main(int argc, char** argv)
         std::int32_t pid = static_cast<std::int32_t>(pe.th32ProcessID);
         if (magnitude(pid) > magnitude(pid_max))
             pid_max = pid;
-        arbre = ajouter(arbre, pid, nameexe.data(),
-                        static_cast<std::int32_t>(pe.th32ParentProcessID));
+        ajouter(arbre, pid, nameexe.data(), static_cast<std::int32_t>(pe.th32ParentProcessID));
         retval = Process32Next(hSnapshot, &pe);
     } while (retval);
 
-    affiche(arbre, flag_affichage, nb_digit(pid_max) + 1, 0);
+    affiche(arbre.racine, flag_affichage, nb_digit(pid_max) + 1, 0);
     CloseHandle(hSnapshot);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,46 @@ TEST(Affiche, NullTreeAndOtherModesPrintNothing)
         EXPECT_EQ(lister(nullptr, flag, 4), "") << flag;
     for (int flag : {0, 3, -1})
         EXPECT_EQ(lister(arbre, flag, 4), "") << flag;
+}
+
+// The indexed insertion must build the very tree the search-based one does.
+TEST(AjouterIndexe, BuildsTheSameTreeAsTheSearch)
+{
+    std::mt19937 hasard(20261211);
+    for (int essai = 0; essai < 3000; ++essai) {
+        // Small pid ranges repeat pids; the last trials have unique ones.
+        bool uniques = essai >= 2900;
+        int n = std::uniform_int_distribution<int>(0, uniques ? 400 : 60)(hasard);
+        int etendue = std::uniform_int_distribution<int>(1, 40)(hasard);
+        std::vector<processus> liste;
+        std::vector<std::string> noms;
+        for (int i = 0; i < n; ++i) {
+            std::int32_t pid = uniques ? i * 7 - 50
+                                       : std::uniform_int_distribution<int>(-3, etendue)(hasard);
+            std::int32_t ppid;
+            switch (std::uniform_int_distribution<int>(0, 4)(hasard)) {
+            case 0:  // self-parented
+                ppid = pid;
+                break;
+            case 1:  // likely an orphan, or a parent inserted later
+                ppid = std::uniform_int_distribution<int>(-10, etendue + 10)(hasard);
+                break;
+            default:  // an earlier process
+                ppid = i ? liste[std::uniform_int_distribution<int>(0, i - 1)(hasard)].pid : 0;
+                break;
+            }
+            noms.push_back("n" + std::to_string(i));
+            liste.push_back({pid, ppid, nullptr});
+        }
+        ELEMENT* cherche = nullptr;
+        FORET indexe = {};
+        for (int i = 0; i < n; ++i) {
+            cherche = ajouter(cherche, liste[i].pid, noms[i].c_str(), liste[i].ppid);
+            ajouter(indexe, liste[i].pid, noms[i].c_str(), liste[i].ppid);
+        }
+        ASSERT_EQ(lister(indexe.racine, 2, 4), lister(cherche, 2, 4)) << "trial " << essai;
+        ASSERT_EQ(lister(indexe.racine, 1, 4), lister(cherche, 1, 4)) << "trial " << essai;
+    }
 }
 
 // Long sibling chains and deep trees must not grow the call stack: everything

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -95,13 +94,26 @@ struct ligne_plate {
     std::string nom;
 };
 
+// Length of the signed decimal at s[i], or 0.
+std::size_t nombre(const std::string& s, std::size_t i)
+{
+    std::size_t j = i < s.size() && s[i] == '-' ? i + 1 : i;
+    std::size_t debut = j;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9')
+        ++j;
+    return j > debut ? j - i : 0;
+}
+
 bool lire_plat(const std::string& ligne, ligne_plate* l)
 {
-    static const std::regex forme("( *)(-?[0-9]+) (.*)");
-    std::smatch m;
-    if (!std::regex_match(ligne, m, forme))
+    std::size_t blancs = ligne.find_first_not_of(' ');
+    if (blancs == std::string::npos)
         return false;
-    *l = {static_cast<std::size_t>(m.length(1) + m.length(2)), std::stoi(m[2]), m[3]};
+    std::size_t chiffres = nombre(ligne, blancs);
+    std::size_t fin = blancs + chiffres;
+    if (!chiffres || fin >= ligne.size() || ligne[fin] != ' ')
+        return false;
+    *l = {fin, std::stoi(ligne.substr(blancs, chiffres)), ligne.substr(fin + 1)};
     return true;
 }
 
@@ -114,11 +126,16 @@ struct ligne_arbre {
 
 bool lire_arbre(const std::string& ligne, ligne_arbre* l)
 {
-    static const std::regex forme("((?:  )*)(.*) \\((-?[0-9]+)\\)");
-    std::smatch m;
-    if (!std::regex_match(ligne, m, forme) || (m.length(2) > 0 && m.str(2)[0] == ' '))
+    std::size_t blancs = ligne.find_first_not_of(' ');
+    std::size_t ouvre = ligne.rfind(" (");
+    if (blancs == std::string::npos || blancs % 2 || ouvre == std::string::npos ||
+        ouvre < blancs || ligne.back() != ')')
         return false;
-    *l = {static_cast<std::size_t>(m.length(1) / 2), std::stoi(m[3]), m[2]};
+    std::size_t chiffres = nombre(ligne, ouvre + 2);
+    if (!chiffres || ouvre + 2 + chiffres + 1 != ligne.size())
+        return false;
+    *l = {blancs / 2, std::stoi(ligne.substr(ouvre + 2, chiffres)),
+          ligne.substr(blancs, ouvre - blancs)};
     return true;
 }
 

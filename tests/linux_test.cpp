@@ -199,7 +199,7 @@ TEST_F(FauxProc, SameStartTimeFallsBackOnPidOrder)
 TEST_F(FauxProc, CutsNamesToTheRecordsField)
 {
     using namespace std::string_literals;
-    std::string long_nom = "abcdefghijklmno" + std::string(400, 'z');
+    std::string long_nom = "abcdefghijklmno" + std::string(5000, 'z');
     processus(3, "abcdefghijklmno", 1, 10, "/x/" + long_nom + "\0"s);
     std::vector<vu> vus = parcourir();
     ASSERT_EQ(vus.size(), 1u);

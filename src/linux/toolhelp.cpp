@@ -29,6 +29,8 @@ struct snapshot {
 
 // Reads the file at chemin under dir into texte, up to a NUL byte when
 // jusqu_au_nul is set, otherwise whole; false if it can't be opened or read.
+// A /proc file gives all it has to a read with room for it, so a short read
+// is its end: a stat record takes one read, not two.
 bool lire(int dir, const char* chemin, bool jusqu_au_nul, std::string* texte)
 {
     int fd = openat(dir, chemin, O_RDONLY | O_CLOEXEC);
@@ -42,10 +44,10 @@ bool lire(int dir, const char* chemin, bool jusqu_au_nul, std::string* texte)
             close(fd);
             return false;
         }
-        if (n == 0)
-            break;
         texte->append(tampon, static_cast<std::size_t>(n));
-        if (jusqu_au_nul && std::memchr(tampon, '\0', static_cast<std::size_t>(n)))
+        if (static_cast<std::size_t>(n) < sizeof tampon)
+            break;
+        if (jusqu_au_nul && std::memchr(tampon, '\0', sizeof tampon))
             break;
     }
     close(fd);

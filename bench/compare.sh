@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Times tarnwick beside ps, pstree and a bare reader of /proc/*/stat (the
+# floor) while N idle processes run, for N = 1,000 and 10,000, and writes the
+# table into docs/benchmarks.md between its result markers.
+# Needs hyperfine and GNU time (Debian packages hyperfine and time).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+counts=${COUNTS:-"1000 10000"}
+runs=${RUNS:-20}
+life=300  # no idle process outlives this many seconds, whatever happens
+for tool in hyperfine /usr/bin/time ps pstree; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+tarnwick=$PWD/build/bench/tarnwick
+floor=$PWD/build/bench/bench/proc_floor
+
+group=
+stop_idle() {
+    if [ -n "$group" ]; then
+        kill -- "-$group" 2>/dev/null || true
+        group=
+    fi
+}
+trap stop_idle EXIT INT TERM
+
+# Starts n sleeping processes in a process group of their own.
+start_idle() {
+    setsid bash -c 'for ((i = 0; i < $1; i++)); do sleep "$2" & done; wait' _ "$1" "$life" &
+    group=$!
+    local deadline=$((SECONDS + 120))
+    until [ "$(pgrep -c -g "$group" -x sleep || true)" -ge "$1" ]; do
+        [ $SECONDS -lt $deadline ] || { echo "could not start $1 processes" >&2; exit 1; }
+        sleep 0.2
+    done
+}
+
+# Peak resident memory of one run, in kB.
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+
+work=$(mktemp -d)
+table=$work/table.md
+{
+    echo "Machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%d)."
+    echo "Mean wall time of $runs runs (hyperfine, output to /dev/null), and peak resident memory."
+} >"$table"
+
+for n in $counts; do
+    start_idle "$n"
+    total=$(ls /proc | grep -c '^[0-9]')
+    hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/$n.json" \
+        -n "tarnwick" "$tarnwick" \
+        -n "tarnwick /t" "$tarnwick /t" \
+        -n "ps -e" "ps -e" \
+        -n "pstree -p" "pstree -p" \
+        -n "floor (/proc/*/stat)" "$floor" >/dev/null
+    for cmd in "$tarnwick" "$tarnwick /t" "ps -e" "pstree -p" "$floor"; do
+        # shellcheck disable=SC2086
+        peak_kb $cmd
+    done >"$work/$n.mem"
+    python3 - "$work/$n.json" "$work/$n.mem" "$n" "$total" >>"$table" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+mem = open(sys.argv[2]).read().split()
+floor = results[-1]["mean"]
+print()
+print(f"### {int(sys.argv[3]):,} idle processes ({int(sys.argv[4]):,} in all)")
+print()
+print("| command | mean (ms) | σ (ms) | vs floor | peak RSS (MB) |")
+print("|---|---:|---:|---:|---:|")
+for r, kb in zip(results, mem):
+    print(f"| `{r['command']}` | {r['mean'] * 1e3:.2f} | {r['stddev'] * 1e3:.2f} "
+          f"| {r['mean'] / floor:.2f}x | {int(kb) / 1024:.1f} |")
+PY
+    stop_idle
+done
+
+python3 - docs/benchmarks.md "$table" <<'PY'
+import sys
+path, table = sys.argv[1], open(sys.argv[2]).read()
+text = open(path).read()
+begin, end = "<!-- results -->\n", "<!-- /results -->\n"
+head, rest = text.split(begin, 1)
+tail = rest.split(end, 1)[1]
+open(path, "w").write(head + begin + table + end + tail)
+PY
+cat "$table"
+rm -rf "$work"

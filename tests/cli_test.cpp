@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -268,6 +269,53 @@ void comparer_nom(const std::string& nom, const std::string& comm, int pid)
     }
 }
 
+// Checks a flat listing: every line well formed, each pid once, one
+// right-aligned column one wider than the widest pid. Returns pid -> name.
+std::map<int, std::string> lire_listing_plat(const std::string& texte)
+{
+    std::map<int, std::string> noms;
+    std::set<std::size_t> largeurs;
+    std::size_t plus_large = 0;
+    for (const std::string& ligne : lignes(texte)) {
+        ligne_plate l;
+        if (!lire_plat(ligne, &l)) {
+            ADD_FAILURE() << "malformed: " << ligne;
+            continue;
+        }
+        EXPECT_TRUE(noms.emplace(l.pid, l.nom).second) << "twice: " << l.pid;
+        largeurs.insert(l.largeur);
+        plus_large = std::max(plus_large, std::to_string(l.pid).size());
+    }
+    EXPECT_EQ(largeurs.size(), 1u);
+    EXPECT_EQ(largeurs.empty() ? 0 : *largeurs.begin(), plus_large + 1);
+    return noms;
+}
+
+struct place {
+    int parent;  // 0 at the top level
+    std::string nom;
+};
+
+// Checks a tree listing: every line well formed, each pid once, no level
+// skipped. Each line's parent is the last line one level up.
+std::map<int, place> lire_listing_arbre(const std::string& texte)
+{
+    std::map<int, place> places;
+    std::vector<int> chemin;
+    for (const std::string& ligne : lignes(texte)) {
+        ligne_arbre l;
+        if (!lire_arbre(ligne, &l) || l.profondeur > chemin.size()) {
+            ADD_FAILURE() << "malformed: " << ligne;
+            continue;
+        }
+        chemin.resize(l.profondeur);
+        EXPECT_TRUE(places.emplace(l.pid, place{chemin.empty() ? 0 : chemin.back(), l.nom}).second)
+            << "twice: " << l.pid;
+        chemin.push_back(l.pid);
+    }
+    return places;
+}
+
 TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
 {
     std::map<int, vu_par_ps> avant = ps();
@@ -278,36 +326,9 @@ TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
     ASSERT_EQ(plat.statut, 0);
     ASSERT_EQ(arbre.statut, 0);
 
-    // Flat: one right-aligned column one wider than the widest pid.
-    std::map<int, std::string> noms_plats;
-    std::set<std::size_t> largeurs;
-    std::size_t plus_large = 0;
-    for (const std::string& ligne : lignes(plat.out)) {
-        ligne_plate l;
-        ASSERT_TRUE(lire_plat(ligne, &l)) << ligne;
-        EXPECT_TRUE(noms_plats.emplace(l.pid, l.nom).second) << "twice: " << l.pid;
-        largeurs.insert(l.largeur);
-        plus_large = std::max(plus_large, std::to_string(l.pid).size());
-    }
-    ASSERT_EQ(largeurs.size(), 1u);
-    EXPECT_EQ(*largeurs.begin(), plus_large + 1);
-
-    // Tree: each line's parent is the last line one level up.
-    struct place {
-        int parent;
-        std::string nom;
-    };
-    std::map<int, place> places;
-    std::vector<int> chemin;
-    for (const std::string& ligne : lignes(arbre.out)) {
-        ligne_arbre l;
-        ASSERT_TRUE(lire_arbre(ligne, &l)) << ligne;
-        ASSERT_LE(l.profondeur, chemin.size()) << ligne;
-        chemin.resize(l.profondeur);
-        EXPECT_TRUE(places.emplace(l.pid, place{chemin.empty() ? 0 : chemin.back(), l.nom}).second)
-            << "twice: " << l.pid;
-        chemin.push_back(l.pid);
-    }
+    std::map<int, std::string> noms_plats = lire_listing_plat(plat.out);
+    std::map<int, place> places = lire_listing_arbre(arbre.out);
+    ASSERT_FALSE(HasFailure());
 
     int compares = 0;
     for (const auto& [pid, vu] : avant) {
@@ -402,6 +423,67 @@ TEST(Listing, TreeNestsAChainTwoBlanksPerLevel)
             EXPECT_EQ(lp.nom, "twk? 1 fake?");
         }
     }
+}
+
+// Keeps short-lived processes coming and going, some with names the kernel
+// cuts, until it is destroyed (or for two minutes at most).
+class Agitateur {
+public:
+    Agitateur()
+    {
+        groupe = fork();
+        if (groupe != 0)
+            return;
+        setpgid(0, 0);
+        alarm(120);
+        unsigned graine = static_cast<unsigned>(getpid());
+        int vivants = 0;
+        for (unsigned i = 0;; ++i) {
+            pid_t fils = fork();
+            if (fils == 0) {
+                if (i % 2)
+                    prctl(PR_SET_NAME, "churn-abcdefghi");
+                usleep(rand_r(&graine) % 2000);
+                _exit(0);
+            }
+            if (fils > 0)
+                ++vivants;
+            if (vivants >= 16 && wait(nullptr) > 0)
+                --vivants;
+            while (waitpid(-1, nullptr, WNOHANG) > 0)
+                --vivants;
+        }
+    }
+    ~Agitateur()
+    {
+        kill(-groupe, SIGKILL);
+        waitpid(groupe, nullptr, 0);
+    }
+
+private:
+    pid_t groupe;
+};
+
+TEST(Churn, EveryRunIsWellFormedWhileProcessesComeAndGo)
+{
+    Agitateur agitateur;
+    auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int essais = 0;
+    int vus = 0;  // short-lived processes caught alive
+    for (; essais < 200 && std::chrono::steady_clock::now() < limite; ++essais) {
+        bool arbre = essais % 2;
+        sortie s = lancer(arbre ? std::vector<std::string>{"/t"} : std::vector<std::string>{});
+        ASSERT_EQ(s.statut, 0);
+        ASSERT_EQ(s.err, "");
+        if (arbre)
+            lire_listing_arbre(s.out);
+        else
+            lire_listing_plat(s.out);
+        ASSERT_FALSE(HasFailure()) << "run " << essais << ":\n" << s.out;
+        vus += s.out.find("churn-abcdefghi") != std::string::npos;
+    }
+    EXPECT_GE(essais, 20);
+    EXPECT_GT(vus, 0);
 }
 
 } // namespace

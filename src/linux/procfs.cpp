@@ -35,12 +35,10 @@ bool parse_stat(const char* text, std::size_t len, stat_record* out)
         return false;
 
     const char* comm = p + 2;
-    const char* ferme = fin;
-    do {
-        if (ferme == comm)
-            return false;
-        --ferme;
-    } while (*ferme != ')');
+    const char* ferme =
+        static_cast<const char*>(memrchr(comm, ')', static_cast<std::size_t>(fin - comm)));
+    if (!ferme)
+        return false;
 
     // After the name: state (3), ppid (4), ... starttime (22), blank-separated.
     std::uint64_t ppid = 0;

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 counts=${COUNTS:-"1000 10000"}
-runs=${RUNS:-20}
+runs=${RUNS:-30}
 life=300  # no idle process outlives this many seconds, whatever happens
 for tool in hyperfine /usr/bin/time ps pstree; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -36,6 +36,7 @@ start_idle() {
         [ $SECONDS -lt $deadline ] || { echo "could not start $1 processes" >&2; exit 1; }
         sleep 0.2
     done
+    sleep 2  # let the machine settle after so many forks
 }
 
 # Peak resident memory of one run, in kB.
@@ -45,13 +46,14 @@ work=$(mktemp -d)
 table=$work/table.md
 {
     echo "Machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%d)."
-    echo "Mean wall time of $runs runs (hyperfine, output to /dev/null), and peak resident memory."
+    echo "Wall time over $runs runs after 10 warm-ups (hyperfine, output to /dev/null);"
+    echo "the ratio is of medians. Peak resident memory of one run (GNU time)."
 } >"$table"
 
 for n in $counts; do
     start_idle "$n"
     total=$(ls /proc | grep -c '^[0-9]')
-    hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/$n.json" \
+    hyperfine -N --warmup 10 --runs "$runs" --export-json "$work/$n.json" \
         -n "tarnwick" "$tarnwick" \
         -n "tarnwick /t" "$tarnwick /t" \
         -n "ps -e" "ps -e" \
@@ -65,15 +67,16 @@ for n in $counts; do
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
 mem = open(sys.argv[2]).read().split()
-floor = results[-1]["mean"]
+floor = results[-1]["median"]
 print()
 print(f"### {int(sys.argv[3]):,} idle processes ({int(sys.argv[4]):,} in all)")
 print()
-print("| command | mean (ms) | σ (ms) | vs floor | peak RSS (MB) |")
-print("|---|---:|---:|---:|---:|")
+print("| command | median (ms) | min (ms) | mean ± σ (ms) | vs floor | peak RSS (MB) |")
+print("|---|---:|---:|---:|---:|---:|")
 for r, kb in zip(results, mem):
-    print(f"| `{r['command']}` | {r['mean'] * 1e3:.2f} | {r['stddev'] * 1e3:.2f} "
-          f"| {r['mean'] / floor:.2f}x | {int(kb) / 1024:.1f} |")
+    print(f"| `{r['command']}` | {r['median'] * 1e3:.2f} | {r['min'] * 1e3:.2f} "
+          f"| {r['mean'] * 1e3:.2f} ± {r['stddev'] * 1e3:.2f} "
+          f"| {r['median'] / floor:.2f}x | {int(kb) / 1024:.1f} |")
 PY
     stop_idle
 done

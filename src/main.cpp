@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     if (flag_affichage == 0) {
         parse_pathname(programme, nameexe.data());
         std::printf("Copyright (c) 2026 the Tarnwick developers\n");
-        std::printf("Tarnwick Version 1.1   tarnwick@users.noreply.example\n\n");
+        std::printf("Tarnwick Version " TARNWICK_VERSION "   tarnwick@users.noreply.example\n\n");
         std::printf("Usage: %s [[/t]|[/?]]\n", nameexe.data());
         std::printf("\toptions /t : Print task tree\n");
         std::printf("\t        /? : This help\n");

@@ -76,6 +76,18 @@ build-x86_64 | build-i686)
     echo "$arch: $format, imports" $dlls
     ;;
 
+zip)
+    [ -f "$exe" ] || skip "no 64-bit build at $exe"
+    rm -rf "$work/zip"
+    (cd "$work/build-x86_64" && cpack -G ZIP -B "$work/zip" >/dev/null) || fail "cpack -G ZIP"
+    zips=("$work"/zip/tarnwick-1.1.*.zip)
+    [ ${#zips[@]} = 1 ] && [ -f "${zips[0]}" ] || fail "no tarnwick-1.1.*.zip"
+    files=$(cd "$work/zip" && cmake -E tar tf "${zips[0]}" | grep -v '/$' | sed 's|^[^/]*/||' | sort |
+        tr '\n' ' ')
+    [ "$files" = "README.md tarnwick.exe " ] || fail "contents: $files"
+    echo "${zips[0]##*/}: $files"
+    ;;
+
 prefix)
     [ -n "$wine" ] && [ -x "$wine" ] || skip "Wine is missing (Debian package wine64)"
     rm -rf "$WINEPREFIX"

@@ -1,0 +1,4 @@
+# Read by cpack for each generator.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_CUSTOM_INSTALL_VARIABLES "TARNWICK_GZIP_MAN=TRUE")
+endif()

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 counts=${COUNTS:-"1000 10000"}
-runs=${RUNS:-30}
+runs=${RUNS:-15}  # a round; three rounds are merged
+rounds=3
 life=300  # no idle process outlives this many seconds, whatever happens
 for tool in hyperfine /usr/bin/time ps pstree; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -36,7 +37,7 @@ start_idle() {
         [ $SECONDS -lt $deadline ] || { echo "could not start $1 processes" >&2; exit 1; }
         sleep 0.2
     done
-    sleep 2  # let the machine settle after so many forks
+    sleep 5  # let the machine settle after so many forks
 }
 
 # Peak resident memory of one run, in kB.
@@ -46,37 +47,42 @@ work=$(mktemp -d)
 table=$work/table.md
 {
     echo "Machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%d)."
-    echo "Wall time over $runs runs after 10 warm-ups (hyperfine, output to /dev/null);"
-    echo "the ratio is of medians. Peak resident memory of one run (GNU time)."
+    echo "Wall time of $((runs * rounds)) runs in $rounds rounds, each after 10 warm-ups (hyperfine,"
+    echo "output to /dev/null); the ratio is of medians. Peak resident memory of one run (GNU time)."
 } >"$table"
 
 for n in $counts; do
     start_idle "$n"
     total=$(ls /proc | grep -c '^[0-9]')
-    hyperfine -N --warmup 10 --runs "$runs" --export-json "$work/$n.json" \
-        -n "tarnwick" "$tarnwick" \
-        -n "tarnwick /t" "$tarnwick /t" \
-        -n "ps -e" "ps -e" \
-        -n "pstree -p" "pstree -p" \
-        -n "floor (/proc/*/stat)" "$floor" >/dev/null
+    # Rounds spread a passing disturbance over every command.
+    for ((round = 1; round <= rounds; round++)); do
+        hyperfine -N --warmup 10 --runs "$runs" --export-json "$work/$n.$round.json" \
+            -n "tarnwick" "$tarnwick" \
+            -n "tarnwick /t" "$tarnwick /t" \
+            -n "ps -e" "ps -e" \
+            -n "pstree -p" "pstree -p" \
+            -n "floor (/proc/*/stat)" "$floor" >/dev/null 2>&1
+    done
     for cmd in "$tarnwick" "$tarnwick /t" "ps -e" "pstree -p" "$floor"; do
         # shellcheck disable=SC2086
         peak_kb $cmd
     done >"$work/$n.mem"
-    python3 - "$work/$n.json" "$work/$n.mem" "$n" "$total" >>"$table" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
+    python3 - "$work/$n" "$work/$n.mem" "$n" "$total" >>"$table" <<'PY'
+import glob, json, statistics, sys
+rounds = [json.load(open(f))["results"] for f in sorted(glob.glob(sys.argv[1] + ".*.json"))]
 mem = open(sys.argv[2]).read().split()
-floor = results[-1]["median"]
+times = [sum((r[i]["times"] for r in rounds), []) for i in range(len(rounds[0]))]
+names = [r["command"] for r in rounds[0]]
+floor = statistics.median(times[-1])
 print()
 print(f"### {int(sys.argv[3]):,} idle processes ({int(sys.argv[4]):,} in all)")
 print()
 print("| command | median (ms) | min (ms) | mean ± σ (ms) | vs floor | peak RSS (MB) |")
 print("|---|---:|---:|---:|---:|---:|")
-for r, kb in zip(results, mem):
-    print(f"| `{r['command']}` | {r['median'] * 1e3:.2f} | {r['min'] * 1e3:.2f} "
-          f"| {r['mean'] * 1e3:.2f} ± {r['stddev'] * 1e3:.2f} "
-          f"| {r['median'] / floor:.2f}x | {int(kb) / 1024:.1f} |")
+for name, t, kb in zip(names, times, mem):
+    print(f"| `{name}` | {statistics.median(t) * 1e3:.2f} | {min(t) * 1e3:.2f} "
+          f"| {statistics.mean(t) * 1e3:.2f} ± {statistics.stdev(t) * 1e3:.2f} "
+          f"| {statistics.median(t) / floor:.2f}x | {int(kb) / 1024:.1f} |")
 PY
     stop_idle
 done

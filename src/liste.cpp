@@ -32,6 +32,12 @@ static ELEMENT* parcourir(ELEMENT* liste, Visite visite)
     return nullptr;
 }
 
+// The first element in pre-order from liste, siblings included, that carries pid.
+static ELEMENT* premier(ELEMENT* liste, std::int32_t pid)
+{
+    return parcourir(liste, [pid](ELEMENT* e, std::size_t) { return e->infos->pid == pid; });
+}
+
 static void accrocher(ELEMENT** lien, ELEMENT* nouveau)
 {
     while (*lien)
@@ -58,10 +64,7 @@ ELEMENT* ajouter(ELEMENT* liste, CONTENU* info)
     if (!liste)
         return nouveau;
 
-    std::int32_t ppid = info->ppid;
-    ELEMENT* parent = parcourir(liste, [ppid](ELEMENT* e, std::size_t) {
-        return e->infos->pid == ppid;
-    });
+    ELEMENT* parent = premier(liste, info->ppid);
     if (parent)
         accrocher(&parent->fils, nouveau);
     else
@@ -88,10 +91,7 @@ void ajouter(FORET& foret, std::int32_t p, const char* n, std::int32_t pp)
         lieu.dernier_fils = nouveau;
     } else {
         // Several elements carry pp: the first in pre-order adopts.
-        ELEMENT* premier = parcourir(foret.racine, [pp](ELEMENT* e, std::size_t) {
-            return e->infos->pid == pp;
-        });
-        accrocher(&premier->fils, nouveau);
+        accrocher(&premier(foret.racine, pp)->fils, nouveau);
     }
 
     auto lieu = foret.places.try_emplace(p, PLACE{nouveau, nullptr});
@@ -107,10 +107,7 @@ int recherche(ELEMENT* liste, std::int32_t pid, int trouve)
         return 1;
     if (trouve)
         return trouve;
-    ELEMENT* e = parcourir(liste->fils, [pid](ELEMENT* courant, std::size_t) {
-        return courant->infos->pid == pid;
-    });
-    return e != nullptr;
+    return premier(liste->fils, pid) != nullptr;
 }
 
 void affiche(ELEMENT* liste, int flag, int nb_digit, int nb_tab)

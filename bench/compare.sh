@@ -48,7 +48,9 @@ table=$work/table.md
 {
     echo "Machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%d)."
     echo "Wall time of $((runs * rounds)) runs in $rounds rounds, each after 10 warm-ups (hyperfine,"
-    echo "output to /dev/null); the ratio is of medians. Peak resident memory of one run (GNU time)."
+    echo "output to /dev/null); the ratio is of medians. CPU is user + system time, which a busy"
+    echo "neighbour on a shared machine disturbs less than wall time. Peak resident memory of one run"
+    echo "(GNU time)."
 } >"$table"
 
 for n in $counts; do
@@ -73,16 +75,18 @@ rounds = [json.load(open(f))["results"] for f in sorted(glob.glob(sys.argv[1] + 
 mem = open(sys.argv[2]).read().split()
 times = [sum((r[i]["times"] for r in rounds), []) for i in range(len(rounds[0]))]
 names = [r["command"] for r in rounds[0]]
+cpu = [statistics.mean(r[i]["user"] + r[i]["system"] for r in rounds) for i in range(len(names))]
 floor = statistics.median(times[-1])
 print()
 print(f"### {int(sys.argv[3]):,} idle processes ({int(sys.argv[4]):,} in all)")
 print()
-print("| command | median (ms) | min (ms) | mean ± σ (ms) | vs floor | peak RSS (MB) |")
-print("|---|---:|---:|---:|---:|---:|")
-for name, t, kb in zip(names, times, mem):
+print("| command | median (ms) | min (ms) | mean ± σ (ms) | vs floor | CPU (ms) | CPU vs floor | peak RSS (MB) |")
+print("|---|---:|---:|---:|---:|---:|---:|---:|")
+for name, t, c, kb in zip(names, times, cpu, mem):
     print(f"| `{name}` | {statistics.median(t) * 1e3:.2f} | {min(t) * 1e3:.2f} "
           f"| {statistics.mean(t) * 1e3:.2f} ± {statistics.stdev(t) * 1e3:.2f} "
-          f"| {statistics.median(t) / floor:.2f}x | {int(kb) / 1024:.1f} |")
+          f"| {statistics.median(t) / floor:.2f}x | {c * 1e3:.2f} | {c / cpu[-1]:.2f}x "
+          f"| {int(kb) / 1024:.1f} |")
 PY
     stop_idle
 done

@@ -145,7 +145,6 @@ std::string genre(const sortie& s, const std::string& nom_aide)
 {
     if (s.out == aide(nom_aide))
         return "help";
-    std::string moi = std::to_string(getpid());
     bool plat = true, arbre = true, vu_plat = false, vu_arbre = false;
     for (const std::string& ligne : lignes(s.out)) {
         ligne_plate p;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows build: cross-compiled with MinGW-w64, run under Wine.
+# The Windows build: cross-compiled with MinGW-w64, packed, run under Wine.
 # Usage: windows.sh SOURCE_DIR WORK_DIR CASE
 # Exits 77 (skipped) when the cross compiler or Wine is missing.
 set -u

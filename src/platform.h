@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #undef UNICODE  // the ANSI records and calls
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <tlhelp32.h>
 #ifdef _WIN64

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -257,15 +258,13 @@ bool imprimable(const std::string& s)
 
 // The name shown must be ps's command name, or start with it where the kernel
 // cut that name to 15 characters.
-void comparer_nom(const std::string& nom, const std::string& comm, int pid)
+bool meme_nom(const std::string& nom, const std::string& comm)
 {
     if (!imprimable(comm) || comm.find("<defunct>") != std::string::npos)
-        return;
-    if (comm.size() < 15) {
-        EXPECT_EQ(nom, comm) << pid;
-    } else {
-        EXPECT_EQ(nom.compare(0, comm.size(), comm), 0) << pid << " " << nom << " " << comm;
-    }
+        return true;
+    if (comm.size() < 15)
+        return nom == comm;
+    return nom.compare(0, comm.size(), comm) == 0;
 }
 
 // Checks a flat listing: every line well formed, each pid once, one
@@ -315,19 +314,22 @@ std::map<int, place> lire_listing_arbre(const std::string& texte)
     return places;
 }
 
-TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
+// Runs both listings between two ps snapshots and checks them on every
+// process ps saw unchanged before and after: present in both, and under its
+// parent in the tree. Returns the processes whose names differ from ps's.
+std::map<int, std::string> comparer_avec_ps()
 {
+    std::map<int, std::string> differents;
     std::map<int, vu_par_ps> avant = ps();
     sortie plat = lancer({});
     sortie arbre = lancer({"/t"});
     std::map<int, vu_par_ps> apres = ps();
-    ASSERT_FALSE(avant.empty());
-    ASSERT_EQ(plat.statut, 0);
-    ASSERT_EQ(arbre.statut, 0);
+    EXPECT_FALSE(avant.empty());
+    EXPECT_EQ(plat.statut, 0);
+    EXPECT_EQ(arbre.statut, 0);
 
     std::map<int, std::string> noms_plats = lire_listing_plat(plat.out);
     std::map<int, place> places = lire_listing_arbre(arbre.out);
-    ASSERT_FALSE(HasFailure());
 
     int compares = 0;
     for (const auto& [pid, vu] : avant) {
@@ -335,10 +337,12 @@ TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
         if (it == apres.end() || !(it->second == vu))
             continue;
         ++compares;
-        ASSERT_TRUE(noms_plats.count(pid)) << pid << " " << vu.comm;
-        ASSERT_TRUE(places.count(pid)) << pid << " " << vu.comm;
-        comparer_nom(noms_plats[pid], vu.comm, pid);
-        comparer_nom(places[pid].nom, vu.comm, pid);
+        if (!noms_plats.count(pid) || !places.count(pid)) {
+            ADD_FAILURE() << "missing: " << pid << " " << vu.comm;
+            continue;
+        }
+        if (!meme_nom(noms_plats[pid], vu.comm) || !meme_nom(places[pid].nom, vu.comm))
+            differents[pid] = vu.comm + " shown as " + noms_plats[pid] + " / " + places[pid].nom;
         auto parent = apres.find(vu.ppid);
         bool parent_stable = avant.count(vu.ppid) && parent != apres.end() &&
                              parent->second == avant.at(vu.ppid);
@@ -349,6 +353,22 @@ TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
         }
     }
     EXPECT_GT(compares, 2);
+    return differents;
+}
+
+TEST(Listing, AgreesWithPsOnEveryProcessAliveThroughout)
+{
+    // A name can change and change back between ps's two looks (a kernel
+    // worker's follows the queue it serves), so a process whose name differs
+    // is checked again; only one that differs every time is wrong.
+    std::map<int, std::string> differents = comparer_avec_ps();
+    for (int essai = 0; essai < 5 && !differents.empty() && !HasFailure(); ++essai) {
+        std::map<int, std::string> encore = comparer_avec_ps();
+        for (auto it = differents.begin(); it != differents.end();)
+            it = encore.count(it->first) ? std::next(it) : differents.erase(it);
+    }
+    for (const auto& [pid, ecart] : differents)
+        ADD_FAILURE() << pid << " " << ecart;
 }
 
 // A chain of processes, each the child of the one before, named as asked.

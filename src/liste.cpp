@@ -114,13 +114,11 @@ void affiche(ELEMENT* liste, int flag, int nb_digit, int nb_tab)
 {
     if (flag != 1 && flag != 2)
         return;
+    // A failed write ends the walk; the stream keeps the error for the caller.
     parcourir(liste, [=](ELEMENT* e, std::size_t profondeur) {
-        if (flag == 1) {
-            std::printf("% *d %s\n", nb_digit, e->infos->pid, e->infos->name);
-        } else {
-            int marge = 2 * std::max(0, nb_tab + static_cast<int>(profondeur));
-            std::printf("%*s%s (%d)\n", marge, "", e->infos->name, e->infos->pid);
-        }
-        return false;
+        if (flag == 1)
+            return std::printf("% *d %s\n", nb_digit, e->infos->pid, e->infos->name) < 0;
+        int marge = 2 * std::max(0, nb_tab + static_cast<int>(profondeur));
+        return std::printf("%*s%s (%d)\n", marge, "", e->infos->name, e->infos->pid) < 0;
     });
 }

@@ -52,6 +52,7 @@ int recherche(ELEMENT* liste, std::int32_t pid, int trouve);
 // Prints liste, its subtree and its following siblings in pre-order:
 // flag 1 is the flat listing with the pid right-aligned in nb_digit columns,
 // flag 2 the indented tree starting at depth nb_tab; other flags print nothing.
+// Stops at the first failed write, leaving the error on stdout.
 void affiche(ELEMENT* liste, int flag, int nb_digit, int nb_tab);
 
 #endif

@@ -1,7 +1,9 @@
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "liste.h"
@@ -21,6 +23,18 @@ void parse_pathname(const char* path, char* nameexe)
         --debut;
     std::memcpy(nameexe, path + debut, fin - debut);
     nameexe[fin - debut] = '\0';
+}
+
+// Leading blanks would set a tree line deeper than it stands, and an empty
+// name would leave it between two depths: both are shown as '?'.
+void masquer_debut(char* nameexe)
+{
+    if (!*nameexe) {
+        std::strcpy(nameexe, "?");
+        return;
+    }
+    for (; *nameexe == ' '; ++nameexe)
+        *nameexe = '?';
 }
 
 // Characters pid takes in decimal, its minus sign included.
@@ -44,17 +58,36 @@ static std::int64_t magnitude(std::int32_t pid)
     return pid < 0 ? -std::int64_t{pid} : pid;
 }
 
+// Flushes standard output and returns statut, or -1 with the reason on
+// standard error if anything written to it was lost.
+static int terminer(int statut)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return statut;
+    int erreur = errno ? errno : EIO;
+    std::fprintf(stderr, "tarnwick: write error: %s\n", std::strerror(erreur));
+    return -1;
+}
+
+static void plus_de_memoire()
+{
+    std::fputs("tarnwick: out of memory\n", stderr);
+    std::exit(-1);
+}
+
 int main(int argc, char** argv)
 {
+    std::set_new_handler(plus_de_memoire);
+
     OSVERSIONINFOA osinfo = {};
     osinfo.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     if (!GetVersionExA(&osinfo)) {
         std::printf("Unable to get OS version!\n");
-        return -1;
+        return terminer(-1);
     }
     if ((osinfo.dwPlatformId & 2) && osinfo.dwMajorVersion <= 4) {
         std::printf("ToolHelp API isn't support on NT versions prior to Windows 2000!\n");
-        return -1;
+        return terminer(-1);
     }
 
     int flag_affichage = 0;
@@ -80,13 +113,13 @@ int main(int argc, char** argv)
         std::printf("Usage: %s [[/t]|[/?]]\n", nameexe.data());
         std::printf("\toptions /t : Print task tree\n");
         std::printf("\t        /? : This help\n");
-        std::exit(-1);
+        std::exit(terminer(-1));
     }
 
     HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (hSnapshot == INVALID_HANDLE_VALUE) {
         std::printf("Unable to create snapshot!\n");
-        return -1;
+        return terminer(-1);
     }
 
     // A snapshot holds at least this process: no first entry means it failed.
@@ -94,7 +127,7 @@ int main(int argc, char** argv)
     if (!Process32First(hSnapshot, &pe)) {
         std::printf("Unable to create snapshot!\n");
         CloseHandle(hSnapshot);
-        return -1;
+        return terminer(-1);
     }
 
     FORET arbre = {};
@@ -102,6 +135,7 @@ int main(int argc, char** argv)
     BOOL retval;
     do {
         parse_pathname(pe.szExeFile, nameexe.data());
+        masquer_debut(nameexe.data());
         std::int32_t pid = static_cast<std::int32_t>(pe.th32ProcessID);
         if (magnitude(pid) > magnitude(pid_max))
             pid_max = pid;
@@ -111,5 +145,5 @@ int main(int argc, char** argv)
 
     affiche(arbre.racine, flag_affichage, nb_digit(pid_max) + 1, 0);
     CloseHandle(hSnapshot);
-    return 0;
+    return terminer(0);
 }

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,8 +37,17 @@ std::string lire_tout(int fd)
     return texte;
 }
 
+// How to run the tool, beyond its arguments.
+struct conditions {
+    std::vector<std::string> env;  // NAME=value, added to the environment
+    int sortie = -1;               // standard output, if not a pipe read here
+    bool sans_sigpipe = false;     // SIGPIPE ignored
+    rlim_t memoire = 0;            // address-space limit in bytes, if not 0
+};
+
 // Runs the tool with argv[0] = argv0 and args.
-sortie lancer(const std::vector<std::string>& args, const char* argv0 = TARNWICK_BIN)
+sortie lancer(const std::vector<std::string>& args, const char* argv0 = TARNWICK_BIN,
+              const conditions& c = conditions{})
 {
     std::vector<std::string> copie(args);
     std::vector<char*> argv;
@@ -44,18 +55,27 @@ sortie lancer(const std::vector<std::string>& args, const char* argv0 = TARNWICK
     for (std::string& a : copie)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env(c.env);
 
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0)
         std::abort();
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(out[1], 1);
+        dup2(c.sortie >= 0 ? c.sortie : out[1], 1);
         dup2(err[1], 2);
         close(out[0]);
         close(out[1]);
         close(err[0]);
         close(err[1]);
+        for (std::string& e : env)
+            putenv(e.data());
+        if (c.sans_sigpipe)
+            signal(SIGPIPE, SIG_IGN);
+        if (c.memoire) {
+            struct rlimit limite = {c.memoire, c.memoire};
+            setrlimit(RLIMIT_AS, &limite);
+        }
         execv(TARNWICK_BIN, argv.data());
         _exit(127);
     }
@@ -66,8 +86,13 @@ sortie lancer(const std::vector<std::string>& args, const char* argv0 = TARNWICK
     s.err = lire_tout(err[0]);
     int statut = 0;
     waitpid(pid, &statut, 0);
-    s.statut = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1000;
+    s.statut = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1000 - WTERMSIG(statut);
     return s;
+}
+
+sortie lancer(const std::vector<std::string>& args, const conditions& c)
+{
+    return lancer(args, TARNWICK_BIN, c);
 }
 
 std::string aide(const std::string& nom)
@@ -258,10 +283,14 @@ bool imprimable(const std::string& s)
 
 // The name shown must be ps's command name, or start with it where the kernel
 // cut that name to 15 characters.
-bool meme_nom(const std::string& nom, const std::string& comm)
+bool meme_nom(const std::string& nom, const std::string& ps_comm)
 {
-    if (!imprimable(comm) || comm.find("<defunct>") != std::string::npos)
+    if (!imprimable(ps_comm) || ps_comm.find("<defunct>") != std::string::npos)
         return true;
+    // ps keeps leading blanks, which the tool shows as '?'.
+    std::string comm = ps_comm.empty() ? "?" : ps_comm;
+    for (std::size_t i = 0; i < comm.size() && comm[i] == ' '; ++i)
+        comm[i] = '?';
     if (comm.size() < 15)
         return nom == comm;
     return nom.compare(0, comm.size(), comm) == 0;
@@ -312,6 +341,65 @@ std::map<int, place> lire_listing_arbre(const std::string& texte)
         chemin.push_back(l.pid);
     }
     return places;
+}
+
+TEST(Failures, AWriteThatFailsIsToldAndEndsTheRunWithStatus255)
+{
+    int plein = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(plein, 0);
+    int tube[2];
+    ASSERT_EQ(pipe(tube), 0);
+    close(tube[0]);  // the reader is gone before the tool starts
+    struct cas {
+        const char* quoi;
+        conditions c;
+        const char* erreur;
+    };
+    const cas table[] = {
+        {"disk full", {{}, plein, false, 0}, "tarnwick: write error: No space left on device\n"},
+        {"reader gone", {{}, tube[1], true, 0}, "tarnwick: write error: Broken pipe\n"},
+    };
+    for (const cas& c : table) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{}, {"/t"}, {"/?"}, {"a", "b"}}) {
+            std::string quoi = std::string(c.quoi) + (args.empty() ? "" : " " + args[0]);
+            sortie s = lancer(args, c.c);
+            EXPECT_EQ(s.statut, 255) << quoi;
+            EXPECT_EQ(s.err, c.erreur) << quoi;
+        }
+    }
+    close(plein);
+    close(tube[1]);
+}
+
+TEST(Failures, RunningOutOfMemoryIsToldAndEndsTheRunWithStatus255)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory needs more address space than any limit here";
+#endif
+    // From a limit too small to start the tool up to one that lets it list,
+    // a page at a time: each run lists, or fails and says so; none aborts.
+    int sans_memoire = 0;
+    bool liste = false;
+    for (rlim_t limite = 1 << 20; !liste && limite < rlim_t{256} << 20; limite += 4096) {
+        sortie s = lancer({}, conditions{{}, -1, false, limite});
+        std::string quoi = std::to_string(limite) + " bytes: " + s.err;
+        if (s.statut == 127)
+            continue;  // too little to load the program
+        if (s.statut == 0) {
+            EXPECT_EQ(s.err, "") << quoi;
+            lire_listing_plat(s.out);
+            liste = true;
+        } else if (s.out == "Unable to create snapshot!\n") {
+            EXPECT_EQ(s.statut, 255) << quoi;
+        } else {
+            ASSERT_EQ(s.statut, 255) << quoi;
+            ASSERT_EQ(s.err, "tarnwick: out of memory\n") << quoi;
+            ++sans_memoire;
+        }
+    }
+    EXPECT_TRUE(liste);
+    EXPECT_GT(sans_memoire, 0);
 }
 
 // Runs both listings between two ps snapshots and checks them on every
@@ -440,6 +528,115 @@ TEST(Listing, TreeNestsAChainTwoBlanksPerLevel)
         ASSERT_TRUE(lire_plat(ligne, &lp)) << ligne;
         if (lp.pid == chaine.pids[2]) {
             EXPECT_EQ(lp.nom, "twk? 1 fake?");
+        }
+    }
+}
+
+// Processes running copies of sleep under the names given; each has exec'd
+// by the time the constructor returns.
+class Copies {
+public:
+    explicit Copies(const std::vector<std::string>& noms)
+    {
+        char modele[] = "/tmp/tarnwick-names-XXXXXX";
+        if (!mkdtemp(modele))
+            std::abort();
+        dossier = modele;
+        for (const std::string& nom : noms) {
+            std::string chemin = dossier + "/" + nom;
+            std::string copie = "cp /bin/sleep '" + chemin + "'";
+            if (std::system(copie.c_str()) != 0)
+                std::abort();
+            int tube[2];
+            if (pipe2(tube, O_CLOEXEC) != 0)
+                std::abort();
+            pid_t pid = fork();
+            if (pid == 0) {
+                execl(chemin.c_str(), chemin.c_str(), "120", static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            close(tube[1]);
+            char octet;
+            while (read(tube[0], &octet, 1) > 0) {
+            }
+            close(tube[0]);
+            pids.push_back(pid);
+        }
+    }
+    ~Copies()
+    {
+        for (pid_t pid : pids) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        std::system(("rm -rf '" + dossier + "'").c_str());
+    }
+    std::vector<pid_t> pids;
+
+private:
+    std::string dossier;
+};
+
+// ps's command name for pid, in the locale given.
+std::string comm_selon_ps(pid_t pid, const std::string& langue)
+{
+    std::string commande = "LC_ALL=" + langue + " ps -o comm= -p " + std::to_string(pid);
+    FILE* f = popen(commande.c_str(), "r");
+    if (!f)
+        return "";
+    std::string texte;
+    char tampon[512];
+    while (std::fgets(tampon, sizeof tampon, f))
+        texte += tampon;
+    pclose(f);
+    if (!texte.empty() && texte.back() == '\n')
+        texte.pop_back();
+    return texte;
+}
+
+TEST(Listing, NamesAreSafeOnTheTerminalInTheUsersLocale)
+{
+    struct cas {
+        std::string nom;
+        std::string utf8;  // shown in C.UTF-8
+        std::string c;     // shown in C
+        bool comme_ps;     // ps's rule agrees
+    };
+    const std::vector<cas> table = {
+        {"twk-caf\xc3\xa9", "twk-caf\xc3\xa9", "twk-caf??", true},
+        {"\xe4\xb8\xad\xe6\x96\x87-twk", "\xe4\xb8\xad\xe6\x96\x87-twk", "??????" "-twk", true},
+        {"twk-\xc2\x9b" "2J", "twk-?2J", "twk-??2J", true},
+        {"twk-\x9b" "2J", "twk-?2J", "twk-?2J", true},
+        {"twk-\xc2\x85x", "twk-?x", "twk-??x", true},
+        {"twk-\xe2\x80\xa8x", "twk-?x", "twk-???x", true},
+        {"twk-\xff\xc0\xaf", "twk-???", "twk-???", true},
+        {"twk-\xed\xa0\x80", "twk-???", "twk-???", true},
+        {"  twk-lead", "??twk-lead", "??twk-lead", false},
+        // longer than the kernel keeps: argv[0] gives the rest
+        {"twk-long-\xc3\xa9\xc3\xa9\xc3\xa9-name", "twk-long-\xc3\xa9\xc3\xa9\xc3\xa9-name",
+         "twk-long-??????" "-name", false},
+    };
+    std::vector<std::string> noms;
+    for (const cas& c : table)
+        noms.push_back(c.nom);
+    Copies copies(noms);
+    ASSERT_EQ(copies.pids.size(), table.size());
+
+    for (const char* langue : {"C.UTF-8", "C"}) {
+        bool utf8 = std::string(langue) == "C.UTF-8";
+        conditions c;
+        c.env = {std::string("LC_ALL=") + langue};
+        std::map<int, std::string> plats = lire_listing_plat(lancer({}, c).out);
+        std::map<int, place> places = lire_listing_arbre(lancer({"/t"}, c).out);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const std::string& attendu = utf8 ? table[i].utf8 : table[i].c;
+            int pid = copies.pids[i];
+            EXPECT_EQ(plats[pid], attendu) << langue << " flat " << pid;
+            EXPECT_EQ(places[pid].nom, attendu) << langue << " tree " << pid;
+            EXPECT_EQ(places[pid].parent, getpid()) << langue << " tree " << attendu;
+            if (table[i].comme_ps) {
+                EXPECT_EQ(comm_selon_ps(pid, langue), attendu) << langue << " ps " << pid;
+            }
         }
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -86,14 +87,101 @@ TEST(ProcessName, UsesArgv0WhereTheKernelCutTheName)
         {"gnome-shell-cal", "/opt/gnome-shell-cal/\0"s, "gnome-shell-cal"},
         {"abcdefghijklmno", "/x/abcdefghijklmnopq: worker process"s,
          "abcdefghijklmnopq: worker process"},
-        {"evil\nname\x1b[2J", "", "evil?name?[2J"},
-        {"tab\there\x7f", "", "tab?here?"},
-        {"abcdefghijklmno", "/x/abcdefghijklmno\n 1 fake\0"s, "abcdefghijklmno? 1 fake"},
-        {"caf\xc3\xa9", "", "caf\xc3\xa9"},
+        // raw bytes: the kernel cut a two-byte character after its first byte
+        {"abcdefghijklmn\xc3", "/x/abcdefghijklmn\xc3\xa9t\xc3\xa9\0"s,
+         "abcdefghijklmn\xc3\xa9t\xc3\xa9"},
+        {"abcdefghijklmn\xc3", "/x/abcdefghijklmno\0"s, "abcdefghijklmn\xc3"},
+        {"evil\nname\x1b[2J", "", "evil\nname\x1b[2J"},
     };
     for (const cas& c : table)
         EXPECT_EQ(process_name(c.comm, c.cmdline.data(), c.cmdline.size()), c.nom)
             << c.comm;
+}
+
+// Sets the calling thread's LC_CTYPE for the life of the object.
+class Langue {
+public:
+    explicit Langue(const char* nom) : langue(newlocale(LC_CTYPE_MASK, nom, nullptr))
+    {
+        if (langue)
+            avant = uselocale(langue);
+    }
+    ~Langue()
+    {
+        if (langue) {
+            uselocale(avant);
+            freelocale(langue);
+        }
+    }
+    bool ok() const { return langue != nullptr; }
+
+private:
+    locale_t langue;
+    locale_t avant = nullptr;
+};
+
+TEST(NomAffichable, KeepsPrintableCharactersAndMarksTheRest)
+{
+    struct cas {
+        const char* quoi;
+        std::string nom;
+        std::string utf8;  // in C.UTF-8
+        std::string c;     // in C
+    };
+    const cas table[] = {
+        {"ascii", "sshd: root@pts/0", "sshd: root@pts/0", "sshd: root@pts/0"},
+        {"C0 and DEL", "a\nb\x1b[2J\t\x7f", "a?b?[2J??", "a?b?[2J??"},
+        {"accented", "caf\xc3\xa9", "caf\xc3\xa9", "caf??"},
+        {"CJK", "\xe4\xb8\xad\xe6\x96\x87", "\xe4\xb8\xad\xe6\x96\x87", "??????"},
+        {"C1 CSI, encoded", "a\xc2\x9b" "2Jb", "a?2Jb", "a??2Jb"},
+        {"C1 NEL, encoded", "a\xc2\x85z", "a?z", "a??z"},
+        {"C1 CSI, raw", "a\x9b" "2Jb", "a?2Jb", "a?2Jb"},
+        {"line separator", "a\xe2\x80\xa8z", "a?z", "a???z"},
+        {"paragraph separator", "a\xe2\x80\xa9z", "a?z", "a???z"},
+        {"stray bytes", "a\xff\x80z", "a??z", "a??z"},
+        {"overlong /", "a\xc0\xafz", "a??z", "a??z"},
+        {"surrogate", "a\xed\xa0\x80z", "a???z", "a???z"},
+        {"above U+10FFFF", "a\xf4\x90\x80\x80z", "a?z", "a????z"},
+        {"incomplete at the end", "a\xe4\xb8", "a??", "a??"},
+        {"leading blanks", "  sshd", "??sshd", "??sshd"},
+        {"inner and trailing blanks kept", "my prog ", "my prog ", "my prog "},
+        {"leading ideographic space", "\xe3\x80\x80sshd", "?sshd", "???sshd"},
+        {"leading no-break space", "\xc2\xa0 x", "??x", "?? x"},
+        {"inner no-break space kept", "a\xc2\xa0z", "a\xc2\xa0z", "a??z"},
+        {"blank after a mark kept", "\x01 x", "? x", "? x"},
+        {"empty", "", "", ""},
+    };
+    {
+        Langue langue("C.UTF-8");
+        ASSERT_TRUE(langue.ok());
+        for (const cas& c : table)
+            EXPECT_EQ(nom_affichable(c.nom, 259), c.utf8) << c.quoi;
+    }
+    {
+        Langue langue("C");
+        for (const cas& c : table)
+            EXPECT_EQ(nom_affichable(c.nom, 259), c.c) << c.quoi;
+    }
+    // The fast path agrees: true exactly where no locale changes the name.
+    for (const cas& c : table)
+        EXPECT_EQ(deja_affichable(c.nom, 259), c.utf8 == c.nom && c.c == c.nom) << c.quoi;
+}
+
+TEST(NomAffichable, CutsOnWholeCharacters)
+{
+    Langue langue("C.UTF-8");
+    ASSERT_TRUE(langue.ok());
+    // 'a' then two-byte characters: a cut at an even count would split one.
+    std::string nom = "a";
+    for (int i = 0; i < 200; ++i)
+        nom += "\xc3\xa9";
+    std::string montre = nom_affichable(nom, 259);
+    EXPECT_EQ(montre, nom.substr(0, 259));
+    EXPECT_EQ(nom_affichable(nom, 258), nom.substr(0, 257));
+    EXPECT_EQ(nom_affichable("ab\xe4\xb8\xad", 4), "ab");
+    EXPECT_EQ(nom_affichable("ab\x01\x02", 3), "ab?");
+    EXPECT_FALSE(deja_affichable(std::string(260, 'x'), 259));
+    EXPECT_TRUE(deja_affichable(std::string(259, 'x'), 259));
 }
 
 // A /proc tree in a temporary folder.
@@ -135,6 +223,20 @@ protected:
         for (BOOL ok = Process32First(h, &pe); ok; ok = Process32Next(h, &pe))
             vus.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
         EXPECT_TRUE(CloseHandle(h));
+        return vus;
+    }
+
+    // The same, with LC_ALL set to langue in the environment meanwhile.
+    std::vector<vu> parcourir_en(const char* langue)
+    {
+        const char* avant = std::getenv("LC_ALL");
+        std::string garde = avant ? avant : "";
+        setenv("LC_ALL", langue, 1);
+        std::vector<vu> vus = parcourir();
+        if (avant)
+            setenv("LC_ALL", garde.c_str(), 1);
+        else
+            unsetenv("LC_ALL");
         return vus;
     }
 
@@ -196,14 +298,81 @@ TEST_F(FauxProc, SameStartTimeFallsBackOnPidOrder)
     EXPECT_EQ(parcourir(), attendu);
 }
 
+TEST_F(FauxProc, ParentsComeFirstWhateverTheStartTimes)
+{
+    struct processus_t {
+        int pid;
+        int ppid;
+        unsigned long long start;
+    };
+    struct cas {
+        const char* quoi;
+        std::vector<processus_t> entree;
+        std::vector<DWORD> ordre;
+    };
+    const cas table[] = {
+        {"child forked in its parent's tick with a wrapped pid",
+         {{1, 0, 1}, {32760, 1, 100}, {5, 32760, 100}, {6, 5, 101}, {7, 1, 100}},
+         {1, 7, 32760, 5, 6}},
+        {"start times inverted along a chain",
+         {{10, 1, 300}, {11, 10, 200}, {12, 11, 100}, {13, 1, 150}},
+         {13, 10, 11, 12}},
+        {"a two-process cycle and a child of it",
+         {{20, 21, 5}, {21, 20, 6}, {22, 21, 7}, {23, 99, 4}},
+         {23, 20, 21, 22}},
+        {"self-parented", {{30, 30, 9}, {31, 30, 8}}, {30, 31}},
+    };
+    for (const cas& c : table) {
+        fs::remove_all(racine);
+        fs::create_directories(racine);
+        for (const processus_t& p : c.entree)
+            processus(p.pid, "p" + std::to_string(p.pid), p.ppid, p.start);
+        std::vector<DWORD> ordre;
+        for (const vu& v : parcourir())
+            ordre.push_back(v.pid);
+        EXPECT_EQ(ordre, c.ordre) << c.quoi;
+    }
+}
+
+TEST_F(FauxProc, NamesAreShownByTheUsersCharacterLocale)
+{
+    using namespace std::string_literals;
+    processus(1, "  sshd", 0, 1);
+    processus(2, "caf\xc3\xa9\xc2\x9b", 0, 2);
+    // 15 bytes, the last one half of a character that argv[0] completes
+    processus(3, "abcdefghijklmn\xc3", 0, 3, "/x/abcdefghijklmn\xc3\xa9\0"s);
+    processus(4, "abcdefghijklmn\xc3", 0, 4, "other\0"s);
+
+    std::vector<vu> utf8 = parcourir_en("C.UTF-8");
+    std::vector<vu> c = parcourir_en("C");
+
+    std::vector<vu> attendu_utf8 = {{1, 0, "??sshd"},
+                                    {2, 0, "caf\xc3\xa9?"},
+                                    {3, 0, "abcdefghijklmn\xc3\xa9"},
+                                    {4, 0, "abcdefghijklmn?"}};
+    std::vector<vu> attendu_c = {{1, 0, "??sshd"},
+                                 {2, 0, "caf????"},
+                                 {3, 0, "abcdefghijklmn??"},
+                                 {4, 0, "abcdefghijklmn?"}};
+    EXPECT_EQ(utf8, attendu_utf8);
+    EXPECT_EQ(c, attendu_c);
+}
+
 TEST_F(FauxProc, CutsNamesToTheRecordsField)
 {
     using namespace std::string_literals;
     std::string long_nom = "abcdefghijklmno" + std::string(5000, 'z');
     processus(3, "abcdefghijklmno", 1, 10, "/x/" + long_nom + "\0"s);
-    std::vector<vu> vus = parcourir();
-    ASSERT_EQ(vus.size(), 1u);
+    // 16 bytes, then two-byte characters: 259 would split one
+    std::string accents = "abcdefghijklmnoz";
+    for (int i = 0; i < 300; ++i)
+        accents += "\xc3\xa9";
+    processus(4, "abcdefghijklmno", 1, 11, "/x/" + accents + "\0"s);
+
+    std::vector<vu> vus = parcourir_en("C.UTF-8");
+    ASSERT_EQ(vus.size(), 2u);
     EXPECT_EQ(vus[0].nom, long_nom.substr(0, MAX_PATH - 1));
+    EXPECT_EQ(vus[1].nom, accents.substr(0, MAX_PATH - 2));
 }
 
 TEST_F(FauxProc, EmptyOrMissingRootAndBadCalls)

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 void parse_pathname(const char* path, char* nameexe);
 int nb_digit(std::int32_t pid);
+void masquer_debut(char* nameexe);
 
 namespace {
 
@@ -33,6 +35,24 @@ TEST(ParsePathname, KeepsTheLastBackslashComponent)
         parse_pathname(c.path, nameexe.data());
         EXPECT_STREQ(nameexe.data(), c.nom) << c.path;
         EXPECT_EQ(avant, c.path);
+    }
+}
+
+TEST(MasquerDebut, LeadingBlanksAndAnEmptyNameCantShiftATreeLine)
+{
+    struct cas {
+        const char* nom;
+        const char* montre;
+    };
+    const cas table[] = {
+        {"sshd", "sshd"}, {" sshd", "?sshd"}, {"   x y ", "???x y "},
+        {"my prog.exe", "my prog.exe"}, {"", "?"}, {" ", "?"},
+    };
+    for (const cas& c : table) {
+        std::vector<char> nameexe(std::strlen(c.nom) + 2, '#');
+        std::memcpy(nameexe.data(), c.nom, std::strlen(c.nom) + 1);
+        masquer_debut(nameexe.data());
+        EXPECT_STREQ(nameexe.data(), c.montre) << "[" << c.nom << "]";
     }
 }
 

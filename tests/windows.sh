@@ -187,6 +187,31 @@ version)
     "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /f >/dev/null 2>&1
     ;;
 
+failures)
+    need_wine
+    # A lost write is told on standard error and fails the run.
+    full=$'tarnwick: write error: No space left on device\r'
+    for args in "" "/t" "/?"; do
+        # shellcheck disable=SC2086
+        err=$("$wine" "$exe" $args 2>&1 >/dev/full)
+        status=$?
+        [ "$status" = 255 ] || fail "[$args] to a full disk: exit status $status"
+        [ "$err" = "$full" ] || fail "[$args] to a full disk: said $err"
+    done
+    # A pipe whose reader is gone before the tool starts, SIGPIPE ignored;
+    # the reason is the runtime's own (Wine's msvcrt says EINVAL).
+    err=$(perl -e 'pipe(R, W); close R; $SIG{PIPE} = "IGNORE"; open(STDOUT, ">&W"); exec @ARGV' \
+        "$wine" "$exe" 2>&1)
+    status=$?
+    [ "$status" = 255 ] || fail "to a closed pipe: exit status $status"
+    [[ $err == "tarnwick: write error: "*$'\r' ]] || fail "to a closed pipe: said $err"
+    # A leading blank in a file name can't shift its line.
+    cp "$exe" "$work/ lead.exe"
+    out=$("$wine" "$work/ lead.exe" /t | tr -d '\r')
+    printf '%s\n' "$out" | grep -Eq '^(  )*\?lead\.exe \([0-9]+\)$' ||
+        fail "leading blank: $(printf '%s\n' "$out" | grep lead)"
+    ;;
+
 *)
     fail "unknown case $case_name"
     ;;

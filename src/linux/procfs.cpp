@@ -1,6 +1,8 @@
 #include "procfs.h"
 
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 // Reads the unsigned decimal [debut, fin); false if empty, not all digits,
 // or above limite.
@@ -67,21 +69,70 @@ bool parse_stat(const char* text, std::size_t len, stat_record* out)
 
 std::string process_name(const std::string& comm, const char* cmdline, std::size_t len)
 {
-    std::string name = comm;
-    if (comm.size() == comm_max && len > 0) {
-        const char* nul = static_cast<const char*>(std::memchr(cmdline, '\0', len));
-        const char* fin = nul ? nul : cmdline + len;
-        const char* base = fin;
-        while (base > cmdline && base[-1] != '/')
-            --base;
-        std::size_t taille = static_cast<std::size_t>(fin - base);
-        if (taille >= comm.size() && std::memcmp(base, comm.data(), comm.size()) == 0)
-            name.assign(base, taille);
+    if (comm.size() != comm_max || len == 0)
+        return comm;
+    const char* nul = static_cast<const char*>(std::memchr(cmdline, '\0', len));
+    const char* fin = nul ? nul : cmdline + len;
+    const char* base = fin;
+    while (base > cmdline && base[-1] != '/')
+        --base;
+    std::size_t taille = static_cast<std::size_t>(fin - base);
+    if (taille >= comm.size() && std::memcmp(base, comm.data(), comm.size()) == 0)
+        return std::string(base, taille);
+    return comm;
+}
+
+bool deja_affichable(const std::string& nom, std::size_t max)
+{
+    if (nom.size() > max || (!nom.empty() && nom[0] == ' '))
+        return false;
+    for (char c : nom)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return true;
+}
+
+// Blanks, and the no-break spaces that iswspace leaves out.
+static bool blanc(wchar_t wc)
+{
+    return std::iswspace(static_cast<wint_t>(wc)) || wc == 0xa0 || wc == 0x2007 || wc == 0x202f;
+}
+
+std::string nom_affichable(const std::string& nom, std::size_t max)
+{
+    std::string montre;
+    std::mbstate_t etat{};
+    bool debut = true;  // only blanks so far
+    for (std::size_t i = 0; i < nom.size();) {
+        unsigned char u = static_cast<unsigned char>(nom[i]);
+        std::size_t n = 1;
+        bool garder;
+        bool est_blanc;
+        if (u >= 0x20 && u < 0x7f) {
+            est_blanc = u == ' ';
+            garder = !(debut && est_blanc);
+        } else {
+            wchar_t wc = 0;
+            std::size_t r = std::mbrtowc(&wc, nom.data() + i, nom.size() - i, &etat);
+            if (r == 0 || r == static_cast<std::size_t>(-1) || r == static_cast<std::size_t>(-2)) {
+                // a NUL, an invalid byte or an incomplete sequence: one '?' a byte
+                etat = std::mbstate_t{};
+                est_blanc = false;
+                garder = false;
+            } else {
+                n = r;
+                est_blanc = blanc(wc);
+                garder = std::iswprint(static_cast<wint_t>(wc)) && !(debut && est_blanc);
+            }
+        }
+        if (montre.size() + (garder ? n : 1) > max)
+            break;
+        if (garder)
+            montre.append(nom, i, n);
+        else
+            montre += '?';
+        debut = debut && est_blanc;
+        i += n;
     }
-    for (char& c : name) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f)
-            c = '?';
-    }
-    return name;
+    return montre;
 }

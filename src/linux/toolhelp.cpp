@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include <locale.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -92,6 +95,85 @@ bool avant(const entree& a, const entree& b)
     return a.pid < b.pid;
 }
 
+// Start times can't be trusted to put a parent first (a child forked in the
+// parent's tick with a wrapped, lower pid; a time namespace; a restored
+// process), but a process's parent is always its live parent. So: start
+// order, except that a process whose parent is in the list waits for it and
+// follows it. Processes left waiting are in a cycle, which a live system
+// can't show but a race can; they follow in start order.
+void parents_d_abord(std::vector<entree>* entrees)
+{
+    constexpr std::size_t aucun = static_cast<std::size_t>(-1);
+    std::vector<entree>& e = *entrees;
+    std::size_t n = e.size();
+    std::unordered_map<std::int32_t, std::size_t> par_pid;
+    par_pid.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        par_pid.emplace(e[i].pid, i);
+
+    // The processes waiting for each one, in start order: first, last, next.
+    std::vector<std::size_t> premier(n, aucun), dernier(n, aucun), suivant(n, aucun);
+    std::vector<bool> place(n, false);
+    std::vector<std::size_t> ordre;
+    ordre.reserve(n);
+    // Places i, then what waits for it: ordre serves as the queue.
+    auto placer = [&](std::size_t i) {
+        place[i] = true;
+        ordre.push_back(i);
+        for (std::size_t k = ordre.size() - 1; k < ordre.size(); ++k) {
+            for (std::size_t f = premier[ordre[k]]; f != aucun; f = suivant[f]) {
+                if (!place[f]) {
+                    place[f] = true;
+                    ordre.push_back(f);
+                }
+            }
+        }
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        auto p = par_pid.find(e[i].ppid);
+        std::size_t parent = p == par_pid.end() || p->second == i ? aucun : p->second;
+        if (parent == aucun || place[parent]) {
+            placer(i);
+            continue;
+        }
+        (dernier[parent] == aucun ? premier[parent] : suivant[dernier[parent]]) = i;
+        dernier[parent] = i;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!place[i])
+            placer(i);
+
+    std::vector<entree> range;
+    range.reserve(n);
+    for (std::size_t i : ordre)
+        range.push_back(std::move(e[i]));
+    e.swap(range);
+}
+
+// Makes every name safe to show, judged by the user's LC_CTYPE. The locale
+// is set for this thread only, so nothing else in the program follows it,
+// and loaded only for a name that is not plain ASCII.
+void rendre_affichables(std::vector<entree>* entrees)
+{
+    locale_t langue = nullptr;
+    locale_t avant = nullptr;
+    for (entree& e : *entrees) {
+        if (deja_affichable(e.name, MAX_PATH - 1))
+            continue;
+        if (!langue) {
+            langue = newlocale(LC_CTYPE_MASK, "", nullptr);
+            if (!langue)
+                langue = newlocale(LC_CTYPE_MASK, "C", nullptr);
+            avant = uselocale(langue);
+        }
+        e.name = nom_affichable(e.name, MAX_PATH - 1);
+    }
+    if (langue) {
+        uselocale(avant);
+        freelocale(langue);
+    }
+}
+
 void remplir(const entree& e, PROCESSENTRY32* pe)
 {
     pe->th32ProcessID = static_cast<DWORD>(e.pid);
@@ -148,6 +230,8 @@ HANDLE snapshot_processes(const char* proc_root)
     }
     closedir(dir);
     std::sort(s->entrees.begin(), s->entrees.end(), avant);
+    parents_d_abord(&s->entrees);
+    rendre_affichables(&s->entrees);
     return s;
 }
 

@@ -1,4 +1,5 @@
-// Building and listing process trees of 1,000 to 1,000,000 processes.
+// Building and listing process trees of 1,000 to 1,000,000 processes, and
+// taking the snapshot of this machine's /proc with 1 to 4 threads.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "liste.h"
+#include "toolhelp.h"
 
 namespace {
 
@@ -110,6 +112,18 @@ void lister(benchmark::State& state, int flag)
 void BM_affiche_plat(benchmark::State& state) { lister(state, 1); }
 void BM_affiche_arbre(benchmark::State& state) { lister(state, 2); }
 
+// The whole snapshot of the processes running now, as the tool takes it,
+// with as many threads as the argument says (0: as many as the tool would).
+void BM_snapshot(benchmark::State& state)
+{
+    unsigned fils = static_cast<unsigned>(state.range(0));
+    for (auto _ : state) {
+        HANDLE h = snapshot_processes("/proc", fils);
+        benchmark::DoNotOptimize(h);
+        CloseHandle(h);
+    }
+}
+
 void tailles(benchmark::internal::Benchmark* b)
 {
     for (int n : {1000, 10000, 100000, 1000000})
@@ -125,5 +139,7 @@ BENCHMARK(BM_affiche_arbre)->Apply(tailles);
 BENCHMARK(BM_ajouter_recherche)
     ->Arg(1000)->Arg(2000)->Arg(5000)->Arg(10000)
     ->Complexity()->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_snapshot)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -641,6 +641,46 @@ TEST(Listing, NamesAreSafeOnTheTerminalInTheUsersLocale)
     }
 }
 
+TEST(Listing, HundredsOfProcessesAreAllShownUnderTheirParent)
+{
+    // Enough children that the snapshot is read by several threads on a
+    // machine with more than one CPU.
+    const std::size_t enfants_voulus = 399;
+    int tube[2];
+    ASSERT_EQ(pipe(tube), 0);
+    pid_t chef = fork();
+    if (chef == 0) {
+        setpgid(0, 0);
+        prctl(PR_SET_NAME, "twk-many-top");
+        for (std::size_t i = 0; i < enfants_voulus; ++i) {
+            if (fork() == 0) {
+                prctl(PR_SET_NAME, "twk-many");
+                close(tube[1]);
+                for (;;)
+                    pause();
+            }
+        }
+        close(tube[1]);
+        for (;;)
+            pause();
+    }
+    close(tube[1]);
+    char octet;
+    while (read(tube[0], &octet, 1) > 0) {
+    }
+    close(tube[0]);
+
+    std::map<int, place> places = lire_listing_arbre(lancer({"/t"}).out);
+    std::map<int, std::string> plats = lire_listing_plat(lancer({}).out);
+    kill(-chef, SIGKILL);
+    waitpid(chef, nullptr, 0);
+    std::size_t enfants = 0;
+    for (const auto& [pid, p] : places)
+        enfants += p.parent == chef && p.nom == "twk-many" && plats[pid] == "twk-many";
+    EXPECT_EQ(enfants, enfants_voulus);
+    EXPECT_EQ(places[chef].nom, "twk-many-top");
+}
+
 // Keeps short-lived processes coming and going, some with names the kernel
 // cuts, until it is destroyed (or for two minutes at most).
 class Agitateur {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -213,10 +214,11 @@ protected:
         std::string nom;
         bool operator==(const vu& o) const { return pid == o.pid && ppid == o.ppid && nom == o.nom; }
     };
-    std::vector<vu> parcourir()
+    // Reads the tree with fils threads.
+    std::vector<vu> lire_avec(unsigned fils)
     {
         std::vector<vu> vus;
-        HANDLE h = snapshot_processes(racine.c_str());
+        HANDLE h = snapshot_processes(racine.c_str(), fils);
         EXPECT_NE(h, INVALID_HANDLE_VALUE);
         PROCESSENTRY32 pe;
         pe.dwSize = sizeof pe;
@@ -224,6 +226,14 @@ protected:
             vus.push_back({pe.th32ProcessID, pe.th32ParentProcessID, pe.szExeFile});
         EXPECT_TRUE(CloseHandle(h));
         return vus;
+    }
+
+    // Reads the tree serially, and checks that threads read the same.
+    std::vector<vu> parcourir()
+    {
+        std::vector<vu> serie = lire_avec(1);
+        EXPECT_EQ(lire_avec(3), serie);
+        return serie;
     }
 
     // The same, with LC_ALL set to langue in the environment meanwhile.
@@ -373,6 +383,35 @@ TEST_F(FauxProc, CutsNamesToTheRecordsField)
     ASSERT_EQ(vus.size(), 2u);
     EXPECT_EQ(vus[0].nom, long_nom.substr(0, MAX_PATH - 1));
     EXPECT_EQ(vus[1].nom, accents.substr(0, MAX_PATH - 2));
+}
+
+TEST_F(FauxProc, ThreadsReadTheSameSnapshotAsOneThread)
+{
+    using namespace std::string_literals;
+    std::mt19937 alea(7);
+    for (int pid = 1; pid <= 3000; ++pid) {
+        int parent = static_cast<int>(alea() % static_cast<unsigned>(pid + 50));
+        unsigned long long start = alea() % 500;
+        switch (alea() % 10) {
+        case 0:  // vanished
+            fs::create_directories(racine / std::to_string(pid));
+            break;
+        case 1:  // garbled
+            ecrire(std::to_string(pid) + "/stat", std::to_string(pid) + " (x");
+            break;
+        case 2:  // a cut name, completed by argv[0]
+            processus(pid, "abcdefghijklmno", parent, start,
+                      "/bin/abcdefghijklmno-" + std::to_string(pid) + "\0"s);
+            break;
+        default:
+            processus(pid, "p" + std::to_string(pid), parent, start);
+        }
+    }
+    std::vector<vu> serie = lire_avec(1);
+    EXPECT_GT(serie.size(), 2000u);
+    for (unsigned fils : {2u, 4u, 8u, 64u})
+        EXPECT_EQ(lire_avec(fils), serie) << fils << " threads";
+    EXPECT_EQ(lire_avec(0), serie) << "threads chosen for this machine";
 }
 
 TEST_F(FauxProc, EmptyOrMissingRootAndBadCalls)

@@ -1,6 +1,9 @@
 #include "toolhelp.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +14,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -86,6 +92,112 @@ bool lire_processus(int dir, const char* pid, std::string* texte, stat_record* s
     e->ppid = stat->ppid;
     e->name = process_name(stat->comm, texte->data(), texte->size());
     return true;
+}
+
+// A block of pids from the directory, and what was read of each.
+struct part {
+    std::vector<std::string> pids;
+    std::vector<entree> lus;
+    std::vector<char> ok;  // lus[i] is a process
+};
+
+constexpr std::size_t taille_part = 64;
+
+// The snapshot being read: the thread that reads the directory hands its
+// pids out a part at a time, while it goes on, to the threads that read the
+// processes, itself included once the directory is done.
+struct lecture {
+    int dir;
+    std::deque<part> parts;    // never moves a part that a thread is reading
+    std::size_t prochaine = 0; // the first part no thread has taken
+    bool fini = false;         // the directory is read
+    std::mutex verrou;
+    std::condition_variable du_nouveau;
+};
+
+// The next part to read, or null once every part is taken.
+part* prendre(lecture* l)
+{
+    std::unique_lock<std::mutex> garde(l->verrou);
+    l->du_nouveau.wait(garde, [l] { return l->prochaine < l->parts.size() || l->fini; });
+    if (l->prochaine == l->parts.size())
+        return nullptr;
+    return &l->parts[l->prochaine++];
+}
+
+void* lire_les_parts(void* arg)
+{
+    lecture* l = static_cast<lecture*>(arg);
+    std::string texte;
+    stat_record stat;
+    while (part* p = prendre(l)) {
+        p->lus.resize(p->pids.size());
+        p->ok.resize(p->pids.size());
+        for (std::size_t i = 0; i < p->pids.size(); ++i)
+            p->ok[i] = lire_processus(l->dir, p->pids[i].c_str(), &texte, &stat, &p->lus[i]);
+    }
+    return nullptr;
+}
+
+void publier(lecture* l, part* p, bool dernier)
+{
+    {
+        std::lock_guard<std::mutex> garde(l->verrou);
+        if (!p->pids.empty())
+            l->parts.push_back(std::move(*p));
+        l->fini = dernier;
+    }
+    p->pids.clear();
+    if (dernier)
+        l->du_nouveau.notify_all();
+    else
+        l->du_nouveau.notify_one();
+}
+
+// Reads every process of dir with this thread and up to fils - 1 more; a
+// thread that can't be started leaves its share to the others.
+void lire_tout(DIR* dir, lecture* l, unsigned fils)
+{
+    std::vector<pthread_t> aides;
+    pthread_attr_t attr;
+    if (fils > 1 && pthread_attr_init(&attr) == 0) {
+        pthread_attr_setstacksize(&attr, 256 * 1024);
+        for (unsigned i = 1; i < fils; ++i) {
+            pthread_t t;
+            if (pthread_create(&t, &attr, lire_les_parts, l) == 0)
+                aides.push_back(t);
+        }
+        pthread_attr_destroy(&attr);
+    }
+    part p;
+    while (const dirent* d = readdir(dir)) {
+        if (!est_pid(d->d_name))
+            continue;
+        p.pids.emplace_back(d->d_name);
+        if (p.pids.size() == taille_part)
+            publier(l, &p, false);
+    }
+    publier(l, &p, true);
+    lire_les_parts(l);
+    for (pthread_t t : aides)
+        pthread_join(t, nullptr);
+}
+
+// Threads pay for themselves from about this many processes each; more
+// than plafond were never measured (see docs/benchmarks.md).
+constexpr std::size_t par_fil = 125;
+constexpr unsigned plafond = 8;
+
+// Threads to read about n processes with: one per CPU this process may run
+// on, at most plafond, and no second one below par_fil processes each.
+unsigned fils_utiles(std::size_t n)
+{
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+        return 1;
+    std::size_t fils = std::min<std::size_t>({static_cast<std::size_t>(CPU_COUNT(&cpus)),
+                                              n / par_fil, plafond});
+    return fils > 1 ? static_cast<unsigned>(fils) : 1;
 }
 
 bool avant(const entree& a, const entree& b)
@@ -215,20 +327,24 @@ BOOL GetVersionExA(OSVERSIONINFOA* info)
     return 1;
 }
 
-HANDLE snapshot_processes(const char* proc_root)
+HANDLE snapshot_processes(const char* proc_root, unsigned fils)
 {
     DIR* dir = opendir(proc_root);
     if (!dir)
         return INVALID_HANDLE_VALUE;
-    snapshot* s = new snapshot{{}, 0};
-    std::string texte;
-    stat_record stat;
-    entree e;
-    while (const dirent* d = readdir(dir)) {
-        if (est_pid(d->d_name) && lire_processus(dirfd(dir), d->d_name, &texte, &stat, &e))
-            s->entrees.push_back(std::move(e));
-    }
+    // The links of a /proc folder count its processes, before it is read.
+    struct stat dossier;
+    std::size_t estimation = fstat(dirfd(dir), &dossier) == 0 ? dossier.st_nlink : 0;
+    lecture l;
+    l.dir = dirfd(dir);
+    lire_tout(dir, &l, fils ? fils : fils_utiles(estimation));
     closedir(dir);
+
+    snapshot* s = new snapshot{{}, 0};
+    for (part& p : l.parts)
+        for (std::size_t i = 0; i < p.lus.size(); ++i)
+            if (p.ok[i])
+                s->entrees.push_back(std::move(p.lus[i]));
     std::sort(s->entrees.begin(), s->entrees.end(), avant);
     parents_d_abord(&s->entrees);
     rendre_affichables(&s->entrees);

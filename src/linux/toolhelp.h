@@ -41,8 +41,9 @@ BOOL GetVersionExA(OSVERSIONINFOA* info);
 // id argument is ignored, as Windows does for process snapshots.
 HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
 
-// The same, read from a /proc tree mounted at proc_root.
-HANDLE snapshot_processes(const char* proc_root);
+// The same, read from a /proc tree mounted at proc_root by fils threads, or
+// by as many as pay for themselves on this machine when fils is 0.
+HANDLE snapshot_processes(const char* proc_root, unsigned fils = 0);
 
 // Fill pe with the first or next process of the list; zero when there is none
 // left or pe->dwSize is not the record's size.

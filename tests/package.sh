@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installation and the Debian package, from a native build folder.
-# Usage: package.sh BUILD_DIR install|deb
-# Exits 77 (skipped) when a Debian packaging tool is missing.
+# Installation and the packages, from a native build folder.
+# Usage: package.sh BUILD_DIR install|deb|lintian|rpm|source
+# Exits 77 (skipped) when a tool a case needs is missing.
 set -u
 
 build=$1
@@ -11,6 +11,29 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 skip() { echo "SKIPPED: $*"; exit 77; }
+
+# Skips unless every command named is there; the last argument names the
+# Debian packages that bring them.
+need() {
+    local packages=${*: -1} tool
+    for tool in "${@:1:$#-1}"; do
+        command -v "$tool" >/dev/null || skip "$tool is missing (Debian packages $packages)"
+    done
+}
+
+# The one file cpack made in $work/out that matches the glob, in $made.
+make_package() {
+    (cd "$build" && cpack "$@" -B "$work/out" >/dev/null) || fail "cpack $*"
+}
+found() {
+    local files=("$work"/out/$1)
+    [ ${#files[@]} = 1 ] && [ -f "${files[0]}" ] || fail "no $1 in: $(ls "$work/out")"
+    made=${files[0]}
+    echo "${made##*/}"
+}
+
+# The regular files under a folder, relative to it, on one line.
+contents() { (cd "$1" && find . -type f | sort | tr '\n' ' '); }
 
 # The installed tool lists, shows its help, and its page renders cleanly.
 check_tool() {
@@ -33,30 +56,87 @@ check_tool() {
 
 case $case_name in
 install)
-    command -v man >/dev/null || skip "man is missing (Debian package man-db)"
+    need man man-db
     cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install"
-    [ -x "$work/prefix/bin/tarnwick" ] || fail "no bin/tarnwick"
+    files=$(contents "$work/prefix")
+    want="./bin/tarnwick ./share/doc/tarnwick/LICENSE ./share/doc/tarnwick/README.md \
+./share/man/man1/tarnwick.1 "
+    [ "$files" = "$want" ] || fail "contents: $files"
     check_tool "$work/prefix/bin/tarnwick" "$work/prefix/share/man/man1/tarnwick.1"
     ;;
 deb)
-    for tool in dpkg-deb dpkg-shlibdeps man; do
-        command -v $tool >/dev/null || skip "$tool is missing (Debian packages dpkg-dev, man-db)"
-    done
-    (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || fail "cpack -G DEB"
-    debs=("$work"/out/tarnwick_1.1.*.deb)
-    [ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || fail "no tarnwick_1.1.*.deb"
-    deb=${debs[0]}
-    echo "${deb##*/}"
+    need dpkg-deb dpkg-shlibdeps file man "dpkg-dev, file, man-db"
+    make_package -G DEB
+    found "tarnwick_1.1.*.deb"
+    deb=$made
     [ "$(dpkg-deb -f "$deb" Package)" = tarnwick ] || fail "package name"
     dpkg-deb -f "$deb" Version | grep -Eqx '1\.1\.[0-9]+' || fail "version"
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
     [[ $depends == *libc6* ]] || fail "dependencies not computed: $depends"
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
-    want="./usr/bin/tarnwick ./usr/share/doc/tarnwick/README.md ./usr/share/man/man1/tarnwick.1.gz "
-    [ "$files" = "$want" ] || fail "contents: $files"
     dpkg-deb -x "$deb" "$work/root" || fail "dpkg-deb -x"
+    files=$(contents "$work/root")
+    want="./usr/bin/tarnwick ./usr/share/doc/tarnwick/README.md \
+./usr/share/doc/tarnwick/changelog.gz ./usr/share/doc/tarnwick/copyright \
+./usr/share/man/man1/tarnwick.1.gz "
+    [ "$files" = "$want" ] || fail "contents: $files"
+    grep -q '^License: Expat$' "$work/root/usr/share/doc/tarnwick/copyright" ||
+        fail "copyright names no license"
     check_tool "$work/root/usr/bin/tarnwick" "$work/root/usr/share/man/man1/tarnwick.1.gz"
+    ;;
+lintian)
+    need dpkg-deb dpkg-shlibdeps file lintian "dpkg-dev, file, lintian"
+    make_package -G DEB
+    found "tarnwick_1.1.*.deb"
+    # Errors and warnings, and any tag lintian could not check.
+    report=$(lintian --fail-on error,warning --tag-display-limit 0 "$made" 2>&1)
+    status=$?
+    printf '%s\n' "$report"
+    [ "$status" = 0 ] || fail "lintian: exit status $status"
+    ;;
+rpm)
+    need rpmbuild rpm rpm2cpio cpio "rpm, cpio"
+    make_package -G RPM
+    found "tarnwick-1.1.*-1.$(uname -m).rpm"
+    rpm=$made
+    query() { rpm -qp --qf "$1" "$rpm" 2>/dev/null; }
+    [ "$(query '%{NAME} %{VERSION} %{RELEASE} %{ARCH}')" = "tarnwick 1.1.0 1 $(uname -m)" ] ||
+        fail "name, version, release, arch: $(query '%{NAME} %{VERSION} %{RELEASE} %{ARCH}')"
+    [ "$(query '%{LICENSE}')" = MIT ] || fail "license: $(query '%{LICENSE}')"
+    [ "$(query '%{GROUP}')" = Applications/System ] || fail "group: $(query '%{GROUP}')"
+    [ -n "$(query '%{URL}')" ] || fail "no URL"
+    query '%{SUMMARY}' | grep -qx 'Lists the running processes, flat or as a tree' ||
+        fail "summary: $(query '%{SUMMARY}')"
+    query '%{DESCRIPTION}' | grep -q '^Tarnwick prints the processes running' ||
+        fail "description: $(query '%{DESCRIPTION}')"
+    mkdir "$work/root"
+    (cd "$work/root" && rpm2cpio "$rpm" | cpio -idm --quiet) || fail "rpm2cpio"
+    files=$(contents "$work/root")
+    # rpmbuild may compress the manual page itself.
+    [[ $files == "./usr/bin/tarnwick ./usr/share/doc/tarnwick/LICENSE \
+./usr/share/doc/tarnwick/README.md ./usr/share/man/man1/tarnwick.1"?(.gz)" " ]] ||
+        fail "contents: $files"
+    page=$(ls "$work"/root/usr/share/man/man1/tarnwick.1*)
+    need man man-db
+    check_tool "$work/root/usr/bin/tarnwick" "$page"
+    ;;
+source)
+    need make make
+    make_package --config CPackSourceConfig.cmake
+    found "tarnwick-1.1.0.tar.xz"
+    listing=$(cmake -E tar tf "$made") || fail "can't list $made"
+    printf '%s\n' "$listing" | grep -Ev '^tarnwick-1\.1\.0/' && fail "files outside tarnwick-1.1.0/"
+    printf '%s\n' "$listing" | grep -E '/build/|/\.git(/|$)|~$|\.sw[op]$|CMakeCache' &&
+        fail "build outputs, VCS data or editor files packed"
+    for file in CMakeLists.txt CMakePresets.json LICENSE README.md src/main.cpp; do
+        printf '%s\n' "$listing" | grep -qx "tarnwick-1\.1\.0/$file" || fail "no $file"
+    done
+    (cd "$work" && cmake -E tar xf "$made") || fail "can't unpack $made"
+    # The README's run command, in the unpacked tree.
+    out=$(cd "$work/tarnwick-1.1.0" && cmake --workflow --preset release >/dev/null &&
+        build/release/tarnwick) || fail "the README's run command failed"
+    printf '%s\n' "$out" | grep -Eq "^ *[0-9]+ tarnwick\$" || fail "the build doesn't list itself"
+    echo "$(printf '%s\n' "$listing" | grep -vc '/$') files; builds and lists"
     ;;
 *)
     fail "unknown case $case_name"

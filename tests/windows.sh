@@ -1,25 +1,43 @@
 #!/usr/bin/env bash
-# The Windows build: cross-compiled with MinGW-w64, packed, run under Wine.
-# Usage: windows.sh SOURCE_DIR WORK_DIR CASE
-# Exits 77 (skipped) when the cross compiler or Wine is missing.
+# The Windows build: cross-compiled with MinGW-w64 for x86_64 or i686,
+# packed, and run under the 64- or 32-bit Wine in a prefix of its own.
+# Usage: windows.sh SOURCE_DIR WORK_DIR CASE-ARCH
+# Exits 77 (skipped) when the cross compiler or that Wine is missing.
 set -u
 
 src=$1
 work=$2
-case_name=$3
-exe=$work/build-x86_64/tarnwick.exe
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+case_name=${3%-*}
+arch=${3##*-}
+exe=$work/build-$arch/tarnwick.exe
+export WINEPREFIX=$work/wineprefix-$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 fail() { echo "FAIL: $*"; exit 1; }
 skip() { echo "SKIPPED: $*"; exit 77; }
 
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || true)
+case $arch in
+x86_64)
+    wine=/usr/lib/wine/wine64
+    [ -x "$wine" ] || wine=$(command -v wine64 || true)
+    wine_package="wine64"
+    export WINEARCH=win64
+    ;;
+i686)
+    wine=/usr/lib/wine/wine
+    wine_package="wine32:i386, after dpkg --add-architecture i386"
+    export WINEARCH=win32
+    ;;
+*)
+    fail "unknown architecture $arch"
+    ;;
+esac
+
+have_wine() { [ -n "$wine" ] && [ -x "$wine" ]; }
 
 need_wine() {
-    [ -n "$wine" ] && [ -x "$wine" ] || skip "Wine is missing (Debian package wine64)"
+    have_wine || skip "the $arch Wine is missing (Debian package $wine_package)"
     [ -f "$WINEPREFIX/system.reg" ] || skip "no Wine prefix at $WINEPREFIX"
-    [ -f "$exe" ] || skip "no 64-bit build at $exe"
+    [ -f "$exe" ] || skip "no $arch build at $exe"
 }
 
 # Runs tarnwick.exe with the given arguments; sets out (raw) and status.
@@ -51,45 +69,60 @@ help_text() {
 }
 
 case $case_name in
-build-x86_64 | build-i686)
-    arch=${case_name#build-}
-    command -v "$arch-w64-mingw32-g++-posix" >/dev/null ||
-        skip "the $arch MinGW-w64 cross compiler is missing (g++-mingw-w64-${arch/_/-}-posix)"
+build)
+    command -v "$arch-w64-mingw32-g++-win32" >/dev/null ||
+        skip "the $arch MinGW-w64 cross compiler is missing (g++-mingw-w64-${arch/_/-}-win32)"
     dir=$work/build-$arch
+    rm -rf "$dir"  # a cache keeps the compiler it was made with
     cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTARNWICK_WERROR=ON >/dev/null ||
         fail "configure"
     # The record sizes are checked at compile time.
     cmake --build "$dir" || fail "build"
+    dump=$("$arch-w64-mingw32-objdump" -p "$dir/tarnwick.exe")
     format=$("$arch-w64-mingw32-objdump" -f "$dir/tarnwick.exe" | sed -n 's/.*file format //p')
     case $arch in
-    x86_64) [ "$format" = pei-x86-64 ] || fail "format $format" ;;
-    i686) [ "$format" = pei-i386 ] || fail "format $format" ;;
+    x86_64) want_format=pei-x86-64 want_version=5.02 ;;
+    i686) want_format=pei-i386 want_version=5.00 ;;
     esac
-    dlls=$("$arch-w64-mingw32-objdump" -p "$dir/tarnwick.exe" | sed -n 's/.*DLL Name: //p')
-    for dll in $dlls; do
-        case ${dll,,} in
-        kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
-        *) fail "needs $dll beside it" ;;
-        esac
+    [ "$format" = "$want_format" ] || fail "format $format"
+    # The header names the oldest Windows it runs on.
+    for field in MajorOSystemVersion MajorSubsystemVersion; do
+        major=$(printf '%s\n' "$dump" | awk -v f="$field" '$1 == f { print $2 }')
+        minor=$(printf '%s\n' "$dump" | awk -v f="${field/Major/Minor}" '$1 == f { print $2 }')
+        [ "$major.$(printf '%02d' "$minor")" = "$want_version" ] ||
+            fail "$field: $major.$minor, not $want_version"
     done
-    echo "$arch: $format, imports" $dlls
+    # Every DLL function it imports is on the reviewed list: all are in the
+    # oldest Windows of this architecture.
+    printf '%s\n' "$dump" | awk '
+        /DLL Name:/ { dll = tolower($3); next }
+        dll && NF == 0 { dll = "" }
+        dll && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll " " $3 }' | sort -u >"$dir/imports.txt"
+    allowed=$src/tests/windows-imports-$arch.txt
+    grep -v '^#' "$allowed" | sort -u >"$dir/allowed.txt"
+    new=$(comm -23 "$dir/imports.txt" "$dir/allowed.txt")
+    [ -z "$new" ] || fail "imports not on $allowed: $(echo $new)"
+    echo "$arch: $format, Windows $want_version, $(wc -l <"$dir/imports.txt") imports, all reviewed"
     ;;
 
 zip)
-    [ -f "$exe" ] || skip "no 64-bit build at $exe"
-    rm -rf "$work/zip"
-    (cd "$work/build-x86_64" && cpack -G ZIP -B "$work/zip" >/dev/null) || fail "cpack -G ZIP"
-    zips=("$work"/zip/tarnwick-1.1.*.zip)
-    [ ${#zips[@]} = 1 ] && [ -f "${zips[0]}" ] || fail "no tarnwick-1.1.*.zip"
-    files=$(cd "$work/zip" && cmake -E tar tf "${zips[0]}" | grep -v '/$' | sed 's|^[^/]*/||' | sort |
-        tr '\n' ' ')
-    [ "$files" = "README.md tarnwick.exe " ] || fail "contents: $files"
-    echo "${zips[0]##*/}: $files"
+    [ -f "$exe" ] || skip "no $arch build at $exe"
+    rm -rf "$work/zip-$arch"
+    (cd "$work/build-$arch" && cpack -G ZIP -B "$work/zip-$arch" >/dev/null) || fail "cpack -G ZIP"
+    case $arch in
+    x86_64) want=tarnwick-1.1.0-win64.zip ;;
+    i686) want=tarnwick-1.1.0-win32.zip ;;
+    esac
+    [ -f "$work/zip-$arch/$want" ] || fail "no $want: $(ls "$work/zip-$arch")"
+    files=$(cd "$work/zip-$arch" && cmake -E tar tf "$want" | grep -v '/$' | sed 's|^[^/]*/||' |
+        sort | tr '\n' ' ')
+    [ "$files" = "LICENSE README.md tarnwick.exe " ] || fail "contents: $files"
+    echo "$want: $files"
     ;;
 
 prefix)
-    [ -n "$wine" ] && [ -x "$wine" ] || skip "Wine is missing (Debian package wine64)"
+    have_wine || skip "the $arch Wine is missing (Debian package $wine_package)"
     rm -rf "$WINEPREFIX"
     "$wine" wineboot --init >/dev/null 2>&1 || fail "wineboot"
     # Let the prefix's first session end and write its registry.
@@ -206,8 +239,8 @@ failures)
     [ "$status" = 255 ] || fail "to a closed pipe: exit status $status"
     [[ $err == "tarnwick: write error: "*$'\r' ]] || fail "to a closed pipe: said $err"
     # A leading blank in a file name can't shift its line.
-    cp "$exe" "$work/ lead.exe"
-    out=$("$wine" "$work/ lead.exe" /t | tr -d '\r')
+    cp "$exe" "$work/build-$arch/ lead.exe"
+    out=$("$wine" "$work/build-$arch/ lead.exe" /t | tr -d '\r')
     printf '%s\n' "$out" | grep -Eq '^(  )*\?lead\.exe \([0-9]+\)$' ||
         fail "leading blank: $(printf '%s\n' "$out" | grep lead)"
     ;;

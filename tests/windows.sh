@@ -47,9 +47,16 @@ run() {
     out=${out%~*}
 }
 
+# A reg started while the last session's wineserver shuts down can fail:
+# wait for it to end and try again.
 set_version() {
-    "$wine" reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version /d "$1" /f \
-        >/dev/null 2>&1 || fail "can't set the Windows version to $1"
+    local try said
+    for try in 1 2 3; do
+        said=$("$wine" reg add 'HKCU\Software\Wine\AppDefaults\tarnwick.exe' /v Version \
+            /d "$1" /f 2>&1) && return 0
+        "$(dirname "$wine")/wineserver" -w 2>/dev/null
+    done
+    fail "can't set the Windows version to $1: $said"
 }
 
 # Every line ends in CR LF, as the console runtime writes text.

@@ -10,7 +10,6 @@ cd "$(dirname "$0")/.."
 counts=${COUNTS:-"0 1000 10000"}
 runs=${RUNS:-15}  # a round; three rounds are merged
 rounds=3
-life=300  # no idle process outlives this many seconds, whatever happens
 for tool in hyperfine /usr/bin/time ps pstree; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
@@ -20,26 +19,8 @@ cmake --build --preset bench >/dev/null
 tarnwick=$PWD/build/bench/tarnwick
 floor=$PWD/build/bench/bench/proc_floor
 
-group=
-stop_idle() {
-    if [ -n "$group" ]; then
-        kill -- "-$group" 2>/dev/null || true
-        group=
-    fi
-}
-trap stop_idle EXIT INT TERM
-
-# Starts n sleeping processes in a process group of their own.
-start_idle() {
-    setsid bash -c 'for ((i = 0; i < $1; i++)); do sleep "$2" & done; wait' _ "$1" "$life" &
-    group=$!
-    local deadline=$((SECONDS + 120))
-    until [ "$(pgrep -c -g "$group" -x sleep || true)" -ge "$1" ]; do
-        [ $SECONDS -lt $deadline ] || { echo "could not start $1 processes" >&2; exit 1; }
-        sleep 0.2
-    done
-    sleep 5  # let the machine settle after so many forks
-}
+# shellcheck source=bench/idle.sh
+. bench/idle.sh
 
 # Peak resident memory of one run, in kB.
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>

@@ -1,8 +1,8 @@
 // End to end: the built tool, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <set>
@@ -540,6 +541,17 @@ TEST(Listing, TreeNestsAChainTwoBlanksPerLevel)
     }
 }
 
+// Closes the write end of tube and waits until every other copy of it is
+// closed too (by exit, exec or close).
+void attendre_fermeture(int tube[2])
+{
+    close(tube[1]);
+    char octet;
+    while (read(tube[0], &octet, 1) > 0) {
+    }
+    close(tube[0]);
+}
+
 // Processes running copies of sleep under the names given; each has exec'd
 // by the time the constructor returns.
 class Copies {
@@ -552,9 +564,9 @@ public:
         dossier = modele;
         for (const std::string& nom : noms) {
             std::string chemin = dossier + "/" + nom;
-            std::string copie = "cp /bin/sleep '" + chemin + "'";
-            if (std::system(copie.c_str()) != 0)
-                std::abort();
+            std::filesystem::copy_file("/bin/sleep", chemin);
+            std::filesystem::permissions(chemin, std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add);
             int tube[2];
             if (pipe2(tube, O_CLOEXEC) != 0)
                 std::abort();
@@ -563,11 +575,7 @@ public:
                 execl(chemin.c_str(), chemin.c_str(), "120", static_cast<char*>(nullptr));
                 _exit(127);
             }
-            close(tube[1]);
-            char octet;
-            while (read(tube[0], &octet, 1) > 0) {
-            }
-            close(tube[0]);
+            attendre_fermeture(tube);
             pids.push_back(pid);
         }
     }
@@ -577,7 +585,7 @@ public:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        std::system(("rm -rf '" + dossier + "'").c_str());
+        std::filesystem::remove_all(dossier);
     }
     std::vector<pid_t> pids;
 
@@ -672,11 +680,7 @@ TEST(Listing, HundredsOfProcessesAreAllShownUnderTheirParent)
         for (;;)
             pause();
     }
-    close(tube[1]);
-    char octet;
-    while (read(tube[0], &octet, 1) > 0) {
-    }
-    close(tube[0]);
+    attendre_fermeture(tube);
 
     std::map<int, place> places = lire_listing_arbre(lancer({"/t"}).out);
     std::map<int, std::string> plats = lire_listing_plat(lancer({}).out);

@@ -21,11 +21,13 @@ x86_64)
     [ -x "$wine" ] || wine=$(command -v wine64 || true)
     wine_package="wine64"
     export WINEARCH=win64
+    pe_format=pei-x86-64 oldest=5.02 zip=tarnwick-1.1.0-win64.zip
     ;;
 i686)
     wine=/usr/lib/wine/wine
     wine_package="wine32:i386, after dpkg --add-architecture i386"
     export WINEARCH=win32
+    pe_format=pei-i386 oldest=5.00 zip=tarnwick-1.1.0-win32.zip
     ;;
 *)
     fail "unknown architecture $arch"
@@ -88,17 +90,13 @@ build)
     cmake --build "$dir" || fail "build"
     dump=$("$arch-w64-mingw32-objdump" -p "$dir/tarnwick.exe")
     format=$("$arch-w64-mingw32-objdump" -f "$dir/tarnwick.exe" | sed -n 's/.*file format //p')
-    case $arch in
-    x86_64) want_format=pei-x86-64 want_version=5.02 ;;
-    i686) want_format=pei-i386 want_version=5.00 ;;
-    esac
-    [ "$format" = "$want_format" ] || fail "format $format"
+    [ "$format" = "$pe_format" ] || fail "format $format"
     # The header names the oldest Windows it runs on.
     for field in MajorOSystemVersion MajorSubsystemVersion; do
         major=$(printf '%s\n' "$dump" | awk -v f="$field" '$1 == f { print $2 }')
         minor=$(printf '%s\n' "$dump" | awk -v f="${field/Major/Minor}" '$1 == f { print $2 }')
-        [ "$major.$(printf '%02d' "$minor")" = "$want_version" ] ||
-            fail "$field: $major.$minor, not $want_version"
+        [ "$major.$(printf '%02d' "$minor")" = "$oldest" ] ||
+            fail "$field: $major.$minor, not $oldest"
     done
     # Every DLL function it imports is on the reviewed list: all are in the
     # oldest Windows of this architecture.
@@ -110,22 +108,18 @@ build)
     grep -v '^#' "$allowed" | sort -u >"$dir/allowed.txt"
     new=$(comm -23 "$dir/imports.txt" "$dir/allowed.txt")
     [ -z "$new" ] || fail "imports not on $allowed: $(echo $new)"
-    echo "$arch: $format, Windows $want_version, $(wc -l <"$dir/imports.txt") imports, all reviewed"
+    echo "$arch: $format, Windows $oldest, $(wc -l <"$dir/imports.txt") imports, all reviewed"
     ;;
 
 zip)
     [ -f "$exe" ] || skip "no $arch build at $exe"
     rm -rf "$work/zip-$arch"
     (cd "$work/build-$arch" && cpack -G ZIP -B "$work/zip-$arch" >/dev/null) || fail "cpack -G ZIP"
-    case $arch in
-    x86_64) want=tarnwick-1.1.0-win64.zip ;;
-    i686) want=tarnwick-1.1.0-win32.zip ;;
-    esac
-    [ -f "$work/zip-$arch/$want" ] || fail "no $want: $(ls "$work/zip-$arch")"
-    files=$(cd "$work/zip-$arch" && cmake -E tar tf "$want" | grep -v '/$' | sed 's|^[^/]*/||' |
+    [ -f "$work/zip-$arch/$zip" ] || fail "no $zip: $(ls "$work/zip-$arch")"
+    files=$(cd "$work/zip-$arch" && cmake -E tar tf "$zip" | grep -v '/$' | sed 's|^[^/]*/||' |
         sort | tr '\n' ' ')
     [ "$files" = "LICENSE README.md tarnwick.exe " ] || fail "contents: $files"
-    echo "$want: $files"
+    echo "$zip: $files"
     ;;
 
 prefix)
